@@ -1,0 +1,5 @@
+if(KORVANE_SANITIZE)
+  # Any report must fail the run, so UBSan does not recover.
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()

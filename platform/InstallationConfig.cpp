@@ -1,0 +1,165 @@
+#include "platform/InstallationConfig.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <sys/stat.h>
+
+namespace korvane {
+namespace {
+
+constexpr const char* kSection = "load-server";
+constexpr const char* kKeys[] = {"primary-host", "secondary-host", "port", "installation-serial", "challenge-secret"};
+
+std::string trim(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) return {};
+    const auto last = text.find_last_not_of(" \t\r\n");
+    return text.substr(first, last - first + 1);
+}
+
+bool isKnownKey(const std::string& key) {
+    for (const char* known : kKeys)
+        if (key == known) return true;
+    return false;
+}
+
+std::string keyError(const std::string& path, const std::string& key, const std::string& what) {
+    return "Installation configuration " + path + ": key \"" + key + "\" in [" + kSection + "] " + what;
+}
+
+bool parsePort(const std::string& text, uint16_t& port) {
+    if (text.empty() || text.size() > 5) return false;
+    unsigned long value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + static_cast<unsigned long>(c - '0');
+    }
+    if (value < 1 || value > 65535) return false;
+    port = static_cast<uint16_t>(value);
+    return true;
+}
+
+bool isValidSecret(const std::string& secret) {
+    if (secret.size() != kChallengeSecretLength) return false;
+    for (char c : secret)
+        if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))) return false;
+    return true;
+}
+
+}  // namespace
+
+std::string locateInstallationConfig(const std::string& explicitPath) {
+    if (!explicitPath.empty()) return explicitPath;
+    const char* fromEnv = std::getenv(kInstallationConfigEnv);
+    if (fromEnv != nullptr && *fromEnv != '\0') return fromEnv;
+    return kDefaultInstallationConfigPath;
+}
+
+InstallationConfigResult parseInstallationConfig(const std::string& text, const std::string& path) {
+    InstallationConfigResult result;
+    result.path = path;
+    std::map<std::string, std::string> values;
+    std::string section;
+    std::istringstream lines(text);
+    std::string line;
+    int lineNumber = 0;
+    while (std::getline(lines, line)) {
+        ++lineNumber;
+        const std::string content = trim(line);
+        if (content.empty() || content[0] == '#' || content[0] == ';') continue;
+        if (content.front() == '[') {
+            if (content.back() != ']') {
+                result.error = "Installation configuration " + path + ": line " + std::to_string(lineNumber) +
+                               " is not a valid section header";
+                return result;
+            }
+            section = trim(content.substr(1, content.size() - 2));
+            continue;
+        }
+        const auto equals = content.find('=');
+        if (equals == std::string::npos) {
+            result.error = "Installation configuration " + path + ": line " + std::to_string(lineNumber) +
+                           " is not of the form key = value";
+            return result;
+        }
+        if (section != kSection) continue;
+        const std::string key = trim(content.substr(0, equals));
+        if (!isKnownKey(key)) {
+            result.warnings.push_back("Installation configuration " + path + ": unknown key \"" + key +
+                                      "\" in [" + kSection + "] ignored");
+            continue;
+        }
+        if (values.count(key) != 0) {
+            result.error = keyError(path, key, "is given more than once");
+            return result;
+        }
+        values[key] = trim(content.substr(equals + 1));
+    }
+
+    for (const char* key : kKeys) {
+        if (values.count(key) == 0) {
+            result.error = keyError(path, key, "is missing");
+            return result;
+        }
+    }
+    InstallationConfig& config = result.config;
+    config.primaryHost = values["primary-host"];
+    config.secondaryHost = values["secondary-host"];
+    config.installationSerial = values["installation-serial"];
+    config.challengeSecret = values["challenge-secret"];
+    for (const char* key : {"primary-host", "secondary-host", "installation-serial"}) {
+        if (values[key].empty()) {
+            result.error = keyError(path, key, "is empty");
+            return result;
+        }
+    }
+    if (!parsePort(values["port"], config.port)) {
+        result.error = keyError(path, "port", "must be a number from 1 to 65535 (found \"" + values["port"] + "\")");
+        return result;
+    }
+    if (!isValidSecret(config.challengeSecret)) {
+        // The secret itself is never echoed: the message may end up on a screen.
+        result.error = keyError(path, "challenge-secret",
+                                "must be exactly 33 upper-case letters and digits (found " +
+                                    std::to_string(config.challengeSecret.size()) + " characters)");
+        return result;
+    }
+    result.ok = true;
+    return result;
+}
+
+InstallationConfigResult loadInstallationConfig(const std::string& path) {
+    InstallationConfigResult failed;
+    failed.path = path;
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        failed.error = "Installation configuration " + path + " cannot be read: " + std::strerror(errno);
+        return failed;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        failed.error = "Installation configuration " + path + " is not a regular file";
+        return failed;
+    }
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    if (!in || !(text << in.rdbuf())) {
+        // An empty file also lands here; it has no keys either way.
+        if (info.st_size != 0) {
+            failed.error = "Installation configuration " + path + " cannot be read: " + std::strerror(errno ? errno : EACCES);
+            return failed;
+        }
+    }
+    InstallationConfigResult result = parseInstallationConfig(text.str(), path);
+    if ((info.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+        result.warnings.push_back("Installation configuration " + path +
+                                  " may be read by other users; it holds the challenge secret (chmod 600 " + path +
+                                  ")");
+    }
+    return result;
+}
+
+}  // namespace korvane

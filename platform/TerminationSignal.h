@@ -1,0 +1,13 @@
+#pragma once
+
+namespace korvane {
+
+// Turns SIGINT and SIGTERM into a readable byte on a pipe, so an event loop
+// can end the program the orderly way (settings written, pad link closed)
+// instead of dying mid-step. Returns the pipe's read end, or -1.
+int installTerminationSignalPipe();
+
+// Reads the pending signal bytes; returns the last signal number seen, or 0.
+int takeTerminationSignal(int readFd);
+
+}  // namespace korvane
