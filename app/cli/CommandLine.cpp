@@ -30,11 +30,6 @@ void printUsage(std::FILE* out) {
 
 }  // namespace
 
-const std::vector<Subcommand>& subcommands() {
-    static const std::vector<Subcommand> commands;
-    return commands;
-}
-
 int runCommandLine(int argc, char** argv) {
     CommonOptions common;
     std::string commandName;
