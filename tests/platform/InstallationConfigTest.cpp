@@ -1,0 +1,99 @@
+#include "platform/InstallationConfig.h"
+#include "tests/support/TempDir.h"
+
+#include <cstdlib>
+#include <gtest/gtest.h>
+
+namespace korvane {
+namespace {
+
+constexpr char kGoodSecret[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456";
+
+std::string configText(const std::string& port = "443", const std::string& secret = kGoodSecret,
+                       const std::string& primary = "loadserver1.example") {
+    return "# installed by the field service\n"
+           "[load-server]\n"
+           "primary-host = " + primary + "\n"
+           "secondary-host = loadserver2.example\n"
+           "port = " + port + "\n"
+           "installation-serial = 0100-2200-33\n"
+           "challenge-secret = " + secret + "\n";
+}
+
+TEST(InstallationConfig, ReadsEveryKey) {
+    const auto result = parseInstallationConfig(configText(), "loader.conf");
+    ASSERT_TRUE(result.ok) << result.error;
+    EXPECT_EQ(result.config.primaryHost, "loadserver1.example");
+    EXPECT_EQ(result.config.secondaryHost, "loadserver2.example");
+    EXPECT_EQ(result.config.port, 443);
+    EXPECT_EQ(result.config.installationSerial, "0100-2200-33");
+    EXPECT_EQ(result.config.challengeSecret, kGoodSecret);
+}
+
+TEST(InstallationConfig, BadValuesNameTheFileAndTheKey) {
+    struct Case {
+        std::string text;
+        std::string key;
+    };
+    const std::string secret32(32, 'A'), secret34(34, 'A');
+    const Case cases[] = {
+        {configText("0"), "port"},
+        {configText("65536"), "port"},
+        {configText("abc"), "port"},
+        {configText(""), "port"},
+        {configText("443", secret32), "challenge-secret"},
+        {configText("443", secret34), "challenge-secret"},
+        {configText("443", "abcdefghijklmnopqrstuvwxyz0123456"), "challenge-secret"},
+        {configText("443", "ABCDEFGHIJKLMNOPQRSTUVWXYZ012345-"), "challenge-secret"},
+        {configText("443", kGoodSecret, ""), "primary-host"},
+        {"[load-server]\nport = 443\n", "primary-host"},
+        {"", "primary-host"},
+    };
+    for (const Case& c : cases) {
+        const auto result = parseInstallationConfig(c.text, "/etc/x/loader.conf");
+        EXPECT_FALSE(result.ok) << c.text;
+        EXPECT_NE(result.error.find("/etc/x/loader.conf"), std::string::npos) << result.error;
+        EXPECT_NE(result.error.find("\"" + c.key + "\""), std::string::npos) << result.error;
+        EXPECT_EQ(result.error.find(kGoodSecret), std::string::npos) << "the secret is never echoed";
+    }
+}
+
+TEST(InstallationConfig, PortBoundsAreAccepted) {
+    EXPECT_EQ(parseInstallationConfig(configText("1"), "f").config.port, 1);
+    EXPECT_EQ(parseInstallationConfig(configText("65535"), "f").config.port, 65535);
+}
+
+TEST(InstallationConfig, MissingOrUnreadableFileIsOneClearError) {
+    test::TempDir dir;
+    for (const std::string& path : {dir.file("absent.conf"), dir.path()}) {
+        const auto result = loadInstallationConfig(path);
+        EXPECT_FALSE(result.ok);
+        EXPECT_NE(result.error.find(path), std::string::npos) << result.error;
+    }
+}
+
+TEST(InstallationConfig, WarnsWhenOthersMayReadTheSecret) {
+    test::TempDir dir;
+    dir.write("private.conf", configText(), 0600);
+    dir.write("shared.conf", configText(), 0644);
+    const auto privateResult = loadInstallationConfig(dir.file("private.conf"));
+    ASSERT_TRUE(privateResult.ok) << privateResult.error;
+    EXPECT_TRUE(privateResult.warnings.empty());
+    const auto sharedResult = loadInstallationConfig(dir.file("shared.conf"));
+    ASSERT_TRUE(sharedResult.ok);
+    ASSERT_EQ(sharedResult.warnings.size(), 1u);
+    EXPECT_NE(sharedResult.warnings[0].find(dir.file("shared.conf")), std::string::npos);
+}
+
+TEST(InstallationConfig, LookupPrefersTheOptionThenTheEnvironment) {
+    ::setenv("KORVANE_LOADER_CONFIG", "/from/env.conf", 1);
+    EXPECT_EQ(locateInstallationConfig("/from/option.conf"), "/from/option.conf");
+    EXPECT_EQ(locateInstallationConfig(), "/from/env.conf");
+    ::setenv("KORVANE_LOADER_CONFIG", "", 1);
+    EXPECT_EQ(locateInstallationConfig(), "/etc/korvane-field-loader/loader.conf");
+    ::unsetenv("KORVANE_LOADER_CONFIG");
+    EXPECT_EQ(locateInstallationConfig(), "/etc/korvane-field-loader/loader.conf");
+}
+
+}  // namespace
+}  // namespace korvane
