@@ -1,0 +1,15 @@
+#!/bin/sh
+# Installs what building and testing need on Debian 12 (sudo when not root).
+set -eu
+SUDO=""
+if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
+PACKAGES="cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libssl-dev openssl \
+  libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev fonts-dejavu-core"
+missing=""
+for p in $PACKAGES; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+if [ -n "$missing" ]; then
+  $SUDO apt-get update -q
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q $missing
+fi
