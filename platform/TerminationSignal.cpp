@@ -39,4 +39,17 @@ int takeTerminationSignal(int readFd) {
     return last;
 }
 
+void endBySignal(int signalNumber) {
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(signalNumber, &action, nullptr);
+    sigset_t unblock;
+    sigemptyset(&unblock);
+    sigaddset(&unblock, signalNumber);
+    ::sigprocmask(SIG_UNBLOCK, &unblock, nullptr);
+    ::raise(signalNumber);
+    ::_exit(128 + signalNumber);
+}
+
 }  // namespace korvane

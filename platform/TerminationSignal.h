@@ -10,4 +10,8 @@ int installTerminationSignalPipe();
 // Reads the pending signal bytes; returns the last signal number seen, or 0.
 int takeTerminationSignal(int readFd);
 
+// Ends the process by `signalNumber` with its default action, as if it had
+// never been caught, so the parent sees the usual death by that signal.
+[[noreturn]] void endBySignal(int signalNumber);
+
 }  // namespace korvane

@@ -1,0 +1,7 @@
+#include "workflows/CancelRequested.h"
+
+namespace korvane {
+
+std::atomic<bool> cancelRequested{false};
+
+}  // namespace korvane

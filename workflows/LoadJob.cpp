@@ -1,0 +1,9 @@
+#include "workflows/LoadJob.h"
+
+#include "workflows/StatusMailbox.h"
+
+namespace korvane {
+
+bool LoadJob::postStatus(const std::string& text) const { return korvane::postStatus(progressWindow, text); }
+
+}  // namespace korvane
