@@ -1,0 +1,90 @@
+#pragma once
+
+#include "server/SecurityInterface.h"
+#include "server/TcpSocket.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct ssl_st;
+struct bio_st;
+
+namespace korvane {
+
+// The TLS client on top of TcpSocket. OpenSSL only transforms bytes here (its
+// input and output are memory buffers); every byte on the wire goes through
+// the socket class with the load protocol's own waits: 10000 ms for every
+// network wait of a handshake, the caller's budget for data.
+//
+// Where a text shows a security status it is OpenSSL's error code (decode with
+// `openssl errstr`), or the SSL_get_error value when OpenSSL queued none.
+class SecureChannel : public TcpSocket {
+public:
+    static constexpr uint32_t kHandshakeTimeoutMs = 10000;
+    static constexpr std::size_t kInputBufferSize = 65536;
+
+    // What ReceiveAndDecrypt returns.
+    enum ReceiveResult : int {
+        kDataAppended = 0,
+        kSocketError = 2,          // socket error, or the connection dropped mid-record
+        kTimedOut = 3,             // nothing arrived, or the peer closed TCP without notice
+        kSessionEnded = 4,         // the server sent its close notification
+        kRenegotiationFailed = 5,
+        kDecryptFailed = 6,
+    };
+
+    explicit SecureChannel(SecurityInterface& security = SecurityInterface::processWide());
+    ~SecureChannel() override;
+
+    // TCP connect, handshake, stream sizes. A failed open leaves the object
+    // closed and ready to be opened again.
+    bool Open(const std::string& hostName, uint16_t port, uint32_t connectTimeoutMs);
+    // Close notification (when connected), session end, socket close; safe in any state.
+    void Disconnect();
+    // One record; refuses more than maximumMessageSize() bytes, never splits.
+    bool EncryptSend(const void* data, std::size_t length);
+    // Waits up to `timeoutMs` for the next records and appends their plaintext
+    // to `text` byte-exact; `bytesAppended` tells how much. Several records in
+    // one read are all decrypted; a record split across reads is awaited. A
+    // renegotiation the server asks for is carried out on the way.
+    int ReceiveAndDecrypt(std::size_t& bytesAppended, std::string& text, uint32_t timeoutMs);
+    // Sends the close notification; failures end it silently.
+    void NotifyShutdown();
+
+    bool isConnected() const { return connected_; }
+    // Known after the first handshake; 0 before.
+    std::size_t maximumMessageSize() const { return maximumMessage_; }
+
+private:
+    enum class HandshakeStatus { Ok, ContinueNeeded, IncompleteMessage, InternalError, Failed };
+
+    bool PerformHandshake();
+    // Drives the handshake to its end, reading first when `readFirst`. Bytes
+    // that came in behind the last handshake record stay in the input BIO.
+    HandshakeStatus HandshakeLoop(bool readFirst);
+    bool SetContextSizes();
+
+    // Sends what OpenSSL has queued for the wire; false when a send fails.
+    bool sendQueuedOutput();
+    // Records queued on the input side that OpenSSL has not decrypted yet.
+    bool hasUndecryptedInput() const;
+    int securityStatus(int sslResult) const;
+    void releaseContext();
+
+    SecurityInterface* security_;
+    ssl_st* context_ = nullptr;   // valid while not null
+    bio_st* networkIn_ = nullptr;  // owned by context_
+    bio_st* networkOut_ = nullptr;  // owned by context_
+    bool connected_ = false;
+    std::string targetName_;
+    std::size_t headerSize_ = 0;
+    std::size_t trailerSize_ = 0;
+    std::size_t maximumMessage_ = 0;
+    std::vector<uint8_t> messageBuffer_;
+    // Bytes that arrived with the last handshake flight, for the first receive.
+    std::string pendingData_;
+};
+
+}  // namespace korvane
