@@ -1,10 +1,12 @@
 #include "app/cli/CommandLine.h"
+#include "app/cli/PortsCommand.h"
 
 namespace korvane {
 
 // Each subcommand lives in its own file; this list only puts them in order.
 const std::vector<Subcommand>& subcommands() {
     static const std::vector<Subcommand> commands = {
+        portsSubcommand(),
     };
     return commands;
 }
