@@ -42,7 +42,7 @@ std::string challengeItems(const std::string& clientChallenge, const std::string
 
 LoadServerClient::LoadServerClient(const InstallationConfig& installation, LoadJob* owner,
                                    SecurityInterface& security)
-    : SecureChannel(security), installation_(installation) {
+    : SecureChannel(security), installation_(installation), cipher_(&ChallengeCipher::processWide()) {
     setOwner(owner);
 }
 

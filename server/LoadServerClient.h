@@ -1,10 +1,13 @@
 #pragma once
 
 #include "platform/InstallationConfig.h"
+#include "server/ChallengeCipher.h"
 #include "server/LoadServerResponse.h"
 #include "server/SecureChannel.h"
+#include "workflows/ByteArray.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace korvane {
@@ -72,11 +75,63 @@ public:
     const std::string& outgoingMessage() const { return outgoingMessage_; }
     const std::string& receiveBuffer() const { return receiveBuffer_; }
 
+    // The load operations. Each is one connection: connect, mutual challenge,
+    // one request and its response, for the fetches the block download and
+    // the digest check, a closing status, disconnect. False with the reason
+    // as LastErrorText(); a failure after the response also goes to the
+    // server as an "Error" status. Results land in the owner.
+
+    // "REQ=PP_LOAD"; the owner's loadIdentifier receives the server's "KVRN_DEV_ID".
+    bool RequestLoad();
+    // "REQ=PP_LOAD_STATUS" with the owner's loadIdentifier and outcome.
+    bool ReportLoadStatus();
+    // "REQ=PP_APP" ("REQ=PP_CONFIG" when `configuration`) for the owner's
+    // padModel into its downloadTarget, which the caller points first. The
+    // announced length goes to fetchedSize as soon as the response arrives;
+    // fetchedVersion and fetchedInfoFileName only after a good digest.
+    bool FetchApplication(bool configuration);
+    // "REQ=PP_GET_FILE" for `fileName` into the owner's downloadTarget;
+    // fetchedVersion after a good digest.
+    bool FetchFile(const std::string& fileName);
+
+    // Blocks 1, 2, ... into the owner's downloadTarget until `totalLength`
+    // bytes came; the last block is not acknowledged. A block out of sequence
+    // is asked for again; after the fifth, whatever arrives next ends the
+    // download (the count is never reset). `cancelRequested` is
+    // looked at once per block that arrives, and a cancel sets the owner's
+    // outcome to "FAIL-DOWNLOAD FILES" without storing that block. A failed
+    // receive empties the target; the other failures leave what came.
+    bool DownloadBlocks(int totalLength);
+    // MD5 of all of `file`, upper-case hex, compared with `expectedDigest` exactly.
+    bool VerifyFileDigest(const ByteArray& file, const std::string& expectedDigest);
+
+    // The cipher of the mutual challenge; the process-wide one unless set.
+    void setChallengeCipher(ChallengeCipher& cipher) { cipher_ = &cipher; }
+
 private:
+    using RequestBuilder = std::function<void(const std::string& clientChallenge, const std::string& challengeAnswer)>;
+
     void buildRequest(const std::string& body);
     bool receiveInto(LoadServerResponse& response, bool blockMode);
 
+    // Connect, challenge, request, response; on failure the connection is
+    // closed and nothing is sent to the server.
+    bool exchangeWithChallenge(const char* connectingText, bool announceChallenge, const RequestBuilder& build,
+                               LoadServerResponse& response, std::string& expectedAnswer);
+    bool answerServerChallenge(const std::string& serverChallenge, std::string& answer);
+    bool makeClientChallenge(std::string& clientChallenge, std::string& expectedAnswer);
+    // The server's answer and its status; a failure is reported as failOperation does.
+    bool checkAcceptance(const LoadServerResponse& response, const std::string& expectedAnswer);
+    // The checks, download and digest test that both fetches share.
+    bool fetchIntoTarget(const LoadServerResponse& response, bool versionRequired);
+    // Keeps `reason` as the last error text, sends it as an "Error" status, disconnects; false.
+    bool failOperation(const std::string& reason);
+    // "LOAD SUCCESSFUL", disconnect; true whatever the send did.
+    bool completeOperation();
+    bool hasDownloadTarget();
+
     InstallationConfig installation_;
+    ChallengeCipher* cipher_;
     std::string receiveBuffer_;
     std::string outgoingMessage_;
 };

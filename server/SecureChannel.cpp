@@ -297,7 +297,11 @@ void SecureChannel::NotifyShutdown() {
     if (context_ == nullptr) return;
     ERR_clear_error();
     SSL_shutdown(context_);
+    // Silent: the peer is often gone by now, and the reason the caller is
+    // about to report must not give way to this send's failure.
+    const std::string reason = LastErrorText();
     sendQueuedOutput();
+    setLastErrorText(reason);
     ERR_clear_error();
 }
 
