@@ -1,4 +1,6 @@
 #include "app/cli/CommandLine.h"
+#include "app/cli/FetchFileCommand.h"
+#include "app/cli/IdentifyCommand.h"
 #include "app/cli/PortsCommand.h"
 
 namespace korvane {
@@ -7,6 +9,8 @@ namespace korvane {
 const std::vector<Subcommand>& subcommands() {
     static const std::vector<Subcommand> commands = {
         portsSubcommand(),
+        identifySubcommand(),
+        fetchFileSubcommand(),
     };
     return commands;
 }

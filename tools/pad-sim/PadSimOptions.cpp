@@ -1,0 +1,198 @@
+#include "tools/pad-sim/PadSimOptions.h"
+
+#include <cstdlib>
+
+namespace korvane::padsim {
+namespace {
+
+bool isNumber(const std::string& text) {
+    if (text.empty() || text.size() > 9) return false;
+    for (const char c : text)
+        if (c < '0' || c > '9') return false;
+    return true;
+}
+
+bool isMessageNumber(const std::string& text) { return text.size() == 2 && isNumber(text); }
+
+// "G.I" with both parts decimal.
+bool isParameterName(const std::string& text) {
+    const auto dot = text.find('.');
+    return dot != std::string::npos && isNumber(text.substr(0, dot)) && isNumber(text.substr(dot + 1));
+}
+
+bool parseFault(const std::string& text, PadFault& fault, std::string& error) {
+    std::string rest = text;
+    const auto at = rest.find('@');
+    if (at != std::string::npos) {
+        fault.scope = rest.substr(at + 1);
+        rest.erase(at);
+        if (!isMessageNumber(fault.scope)) {
+            error = "fault " + text + ": the scope after \"@\" is a two-digit message number such as 62";
+            return false;
+        }
+    }
+    const auto equals = rest.find('=');
+    const std::string name = rest.substr(0, equals);
+    const bool hasValue = equals != std::string::npos;
+    const std::string value = hasValue ? rest.substr(equals + 1) : std::string();
+    const auto colon = value.find(':');
+    const std::string first = value.substr(0, colon);
+    const std::string second = colon == std::string::npos ? std::string() : value.substr(colon + 1);
+    auto bad = [&](const char* why) {
+        error = "fault " + text + ": " + why;
+        return false;
+    };
+
+    if (name == "nak" || name == "silent" || name == "corrupt-reply") {
+        fault.kind = name == "nak"      ? PadFault::Kind::nak
+                     : name == "silent" ? PadFault::Kind::silent
+                                        : PadFault::Kind::corruptReply;
+        if (hasValue && !isNumber(value)) return bad("the value is a count");
+        if (hasValue) fault.count = std::atol(value.c_str());
+        return true;
+    }
+    if (!fault.scope.empty()) return bad("only nak, silent and corrupt-reply take a scope");
+    if (name == "drop-after-block") {
+        fault.kind = PadFault::Kind::dropAfterBlock;
+        if (!isNumber(first) || std::atol(first.c_str()) < 1) return bad("the value is a block number from 1");
+        if (colon != std::string::npos && !isNumber(second)) return bad("the count after \":\" is a number");
+        fault.block = std::atol(first.c_str());
+        if (colon != std::string::npos) fault.count = std::atol(second.c_str());
+        return true;
+    }
+    if (name == "refuse-file") {
+        fault.kind = PadFault::Kind::refuseFile;
+        if (hasValue && !first.empty() && !isNumber(first)) return bad("the value is a count");
+        if (!first.empty()) fault.count = std::atol(first.c_str());
+        if (colon != std::string::npos) {
+            if (second.empty() || second == "0" || second.find_first_of("\x02\x03\x1c\x1d") != std::string::npos)
+                return bad("the code after \":\" is a status other than 0");
+            fault.code = second;
+        }
+        return true;
+    }
+    error = "unknown fault \"" + name + "\" (see --help)";
+    return false;
+}
+
+}  // namespace
+
+bool parsePadSimOptions(const std::vector<std::string>& args, PadSimOptions& options, std::string& error) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        auto value = [&](std::string& into) {
+            if (i + 1 >= args.size()) {
+                error = arg + " needs a value";
+                return false;
+            }
+            into = args[++i];
+            return true;
+        };
+        auto number = [&](long low, long high, uint32_t& into) {
+            std::string text;
+            if (!value(text)) return false;
+            if (!isNumber(text) || std::atol(text.c_str()) < low || std::atol(text.c_str()) > high) {
+                error = arg + " takes a number from " + std::to_string(low) + " to " + std::to_string(high);
+                return false;
+            }
+            into = static_cast<uint32_t>(std::atol(text.c_str()));
+            return true;
+        };
+        auto ksn = [&](std::optional<std::string>& into) {
+            std::string text;
+            if (!value(text)) return false;
+            if (text == "none") into.reset();
+            else into = text;
+            return true;
+        };
+        uint32_t n = 0;
+        std::string text;
+        bool ok = true;
+        if (arg == "--help" || arg == "-h") options.help = true;
+        else if (arg == "--device-dir") ok = value(options.deviceDir);
+        else if (arg == "--port") {
+            ok = number(1, 255, n);
+            options.port = static_cast<int>(n);
+        } else if (arg == "--files-dir") ok = value(options.filesDir);
+        else if (arg == "--parameters-file") ok = value(options.parametersFile);
+        else if (arg == "--manufacturer") ok = value(options.manufacturer);
+        else if (arg == "--model") ok = value(options.model);
+        else if (arg == "--serial-number") ok = value(options.serialNumber);
+        else if (arg == "--app-version") ok = value(options.appVersion);
+        else if (arg == "--rba-version") ok = value(options.rbaVersion);
+        else if (arg == "--config-version") ok = value(options.configVersion);
+        else if (arg == "--oem-id") ok = value(options.oemId);
+        else if (arg == "--model-suffix") ok = value(options.modelSuffix);
+        else if (arg == "--pin-ksn") ok = ksn(options.pinKsn);
+        else if (arg == "--pan-ksn") ok = ksn(options.panKsn);
+        else if (arg == "--param") {
+            ok = value(text);
+            const auto equals = text.find('=');
+            if (ok && (equals == std::string::npos || !isParameterName(text.substr(0, equals)))) {
+                error = "--param takes G.I=VALUE, e.g. 14.5=KORVANEL5000";
+                return false;
+            }
+            if (ok) options.parameters.emplace_back(text.substr(0, equals), text.substr(equals + 1));
+        } else if (arg == "--install-time") ok = number(0, 3600000, options.installMs);
+        else if (arg == "--restart-time") ok = number(0, 3600000, options.restartMs);
+        else if (arg == "--reboot-time") ok = number(0, 3600000, options.rebootMs);
+        else if (arg == "--baud") ok = number(0, 4000000, options.baud);
+        else if (arg == "--verbose") options.verbose = true;
+        else if (arg == "--fault") {
+            PadFault fault;
+            ok = value(text) && parseFault(text, fault, error);
+            if (ok) options.faults.push_back(fault);
+        } else {
+            error = "unknown option \"" + arg + "\"";
+            return false;
+        }
+        if (!ok) return false;
+    }
+    return true;
+}
+
+std::string padSimUsage() {
+    return "Usage: korvane-pad-sim [OPTIONS]\n"
+           "An RBA pad on a pseudo-terminal, reachable as COM port N through comN in the device folder.\n"
+           "The first line is \"pad ready on comN -> DEVICE\"; then one line per message. SIGINT or\n"
+           "SIGTERM ends it (the parameters are printed on the way out).\n"
+           "\n"
+           "Line:\n"
+           "  --device-dir DIR        folder for the comN link (else $KORVANE_DEVICE_DIR, else the loader's default)\n"
+           "  --port N                the port number, 1 to 255 (1)\n"
+           "  --baud N                pace the line as a cable of N baud, 10 bits a byte (0: unpaced)\n"
+           "  --verbose               also a line for every file block and every NAK\n"
+           "Identification (\"07.\" reply):\n"
+           "  --model NAME            piece 2 (iPP350)\n"
+           "  --model-suffix TEXT     while parameter 13.23 is \"1\" the model reads NAME-TEXT (31: a V4 pad)\n"
+           "  --app-version V         piece 9, the application version (2301)\n"
+           "  --rba-version V         piece 10 (RBA23)\n"
+           "  --config-version V      piece 11 (CFG0100)\n"
+           "  --oem-id ID             piece 14 (KORVANE)\n"
+           "  --manufacturer TEXT     piece 1 after \"07.\" (INGENICO)\n"
+           "  --serial-number TEXT    piece 3 (12345678)\n"
+           "Keys (\"29.\" reply):\n"
+           "  --pin-ksn VALUE|none    the text after \"KSN_0=\" (FFFF9876543210E00001)\n"
+           "  --pan-ksn VALUE|none    the text after \"KSN_4=\" (FFFFAF4210E00004)\n"
+           "Store:\n"
+           "  --param G.I=VALUE       a parameter the pad already holds (repeatable), e.g. 14.5=KORVANEL5000\n"
+           "  --files-dir DIR         every file received with \"62.\" is written here under its pad name\n"
+           "  --parameters-file FILE  rewritten at every change, lines \"G.I=VALUE\" (default\n"
+           "                          DIR/parameters.txt with --files-dir)\n"
+           "Timing:\n"
+           "  --install-time MS       an application image is answered after MS (2000)\n"
+           "  --restart-time MS       then the pad is silent for MS while it restarts (15000)\n"
+           "  --reboot-time MS        silent for MS after \"97.\" (10000)\n"
+           "  An application image is a received file that holds the text RBA_APP_VERSION=V (V: letters,\n"
+           "  digits, \".\", \"_\", \"-\"), anywhere in its bytes (a plain text member, a gzip header comment...):\n"
+           "  once installed, piece 9 reads V. RBA_CONFIG_VERSION=V likewise sets piece 11, without a restart.\n"
+           "Faults (--fault, repeatable; \"@NN\" limits the first three to message NN, e.g. nak=6@62):\n"
+           "  nak[=N]                 NAK the next N good frames (1)\n"
+           "  silent[=N]              ignore the next N frames: no ACK, no reply (1)\n"
+           "  corrupt-reply[=N]       a wrong check byte on the next N reply transmissions (1)\n"
+           "  drop-after-block=K[:N]  take blocks 1..K of a download, then ignore everything until a new\n"
+           "                          download begins; for the next N downloads that reach block K+1 (1)\n"
+           "  refuse-file[=N[:CODE]]  answer the last block of the next N downloads \"62.CODE\" (1, 9)\n";
+}
+
+}  // namespace korvane::padsim

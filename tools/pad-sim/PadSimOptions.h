@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace korvane::padsim {
+
+// A fault switched on from the command line: "NAME", "NAME=VALUE", with
+// "@NN" limiting it to messages whose number is NN (e.g. "nak=6@62").
+struct PadFault {
+    enum class Kind {
+        nak,            // NAK the next `count` good frames
+        silent,         // ignore the next `count` frames: no ACK, no reply
+        corruptReply,   // a wrong check byte on the next `count` reply transmissions
+        dropAfterBlock, // take blocks 1..`block` of a download, then ignore everything until a new download
+        refuseFile,     // answer the last block of the next `count` downloads "62." + `code`
+    };
+    Kind kind = Kind::nak;
+    long count = 1;
+    long block = 0;
+    std::string code = "9";
+    std::string scope;  // two-digit message number, empty: every message
+};
+
+struct PadSimOptions {
+    bool help = false;
+
+    std::string deviceDir;  // empty: $KORVANE_DEVICE_DIR, else the loader's default folder
+    int port = 1;
+    std::string filesDir;        // received files land here; empty: kept in memory only
+    std::string parametersFile;  // empty: <filesDir>/parameters.txt when there is a files dir
+
+    // Identification ("07." reply pieces).
+    std::string manufacturer = "INGENICO";     // piece 1, after "07."
+    std::string model = "iPP350";              // piece 2
+    std::string serialNumber = "12345678";     // piece 3
+    std::string appVersion = "2301";           // piece 9: the application version
+    std::string rbaVersion = "RBA23";          // piece 10
+    std::string configVersion = "CFG0100";     // piece 11
+    std::string oemId = "KORVANE";             // piece 14
+    std::string modelSuffix;                   // reported as model-SUFFIX while 13.23 is "1" ("31": a V4 pad)
+
+    // Key check ("29." reply); nullopt leaves the item out.
+    std::optional<std::string> pinKsn = std::string("FFFF9876543210E00001");
+    std::optional<std::string> panKsn = std::string("FFFFAF4210E00004");
+
+    std::vector<std::pair<std::string, std::string>> parameters;  // preset "G.I" = value
+
+    uint32_t installMs = 2000;   // an application image is answered after this long
+    uint32_t restartMs = 15000;  // then the pad is silent this long
+    uint32_t rebootMs = 10000;   // silent after "97."
+    uint32_t baud = 0;           // pace the line as a cable at this speed; 0: as fast as it goes
+    bool verbose = false;        // a line for every block and every NAK as well
+
+    std::vector<PadFault> faults;
+};
+
+// Parses the arguments (without the program name); false with a reason.
+bool parsePadSimOptions(const std::vector<std::string>& args, PadSimOptions& options, std::string& error);
+
+std::string padSimUsage();
+
+}  // namespace korvane::padsim

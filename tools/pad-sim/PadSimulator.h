@@ -1,0 +1,90 @@
+#pragma once
+
+#include "tools/pad-sim/PadSimOptions.h"
+#include "tools/pad-sim/SimulatedPad.h"
+#include "tools/padpeer/PtyPeer.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace korvane::padsim {
+
+// A SimulatedPad on a pseudo-terminal: the link side of the pad. Every good
+// frame is acknowledged (ACK) and handed to the pad, whose replies are framed
+// and sent, each retransmitted on NAK (three transmissions at most); a bad
+// frame is NAKed. The fault switches, the silent periods and the pacing of
+// a real cable are applied here. Runs on its own thread.
+class PadSimulator {
+public:
+    using Log = std::function<void(const std::string& line)>;
+
+    static constexpr uint32_t kReplyAckWaitMs = 3000;
+    static constexpr int kReplyTransmissions = 3;
+
+    PadSimulator(const PadSimOptions& options, Log log);
+    ~PadSimulator();
+    PadSimulator(const PadSimulator&) = delete;
+    PadSimulator& operator=(const PadSimulator&) = delete;
+
+    // Opens the pseudo-terminal, links it as comN and starts answering; logs
+    // "pad ready on comN -> DEVICE" first. False with a reason.
+    bool start(std::string& error);
+    void stop();
+
+    const std::string& devicePath() const;
+    const std::string& linkPath() const { return linkPath_; }
+
+    // The pad's state, read under the simulator's lock.
+    std::string parameter(const std::string& key) const;
+    std::string parameterListing() const;
+    bool hasFile(const std::string& name) const;
+    std::string file(const std::string& name) const;
+    std::string appVersion() const;
+    int filesReceived() const;
+
+    // What came over the line: frames (good or bad, each transmission) and their bytes.
+    long framesReceived() const { return framesReceived_.load(); }
+    long long frameBytesReceived() const { return frameBytesReceived_.load(); }
+    // Message texts of the good frames, in order (also those a fault swallowed).
+    std::vector<std::string> messages() const;
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    void run();
+    void answerFrame(const std::string& frame, Clock::time_point arrived);
+    void sendReply(const std::string& text, const std::string& request);
+    bool takeFault(PadFault::Kind kind, const std::string& text);
+    void pace(size_t bytes, Clock::time_point from);
+    void pause(Clock::duration duration);
+    void say(const std::string& line);
+
+    PadSimOptions options_;
+    Log log_;
+    std::unique_ptr<padpeer::PtyPeer> line_;
+    std::string linkPath_;
+    std::thread thread_;
+    std::atomic<bool> stopping_{false};
+
+    mutable std::mutex stateLock_;
+    SimulatedPad pad_;
+    std::vector<std::string> messages_;
+
+    // Link state, touched by the answering thread only.
+    std::vector<PadFault> faults_;  // counted down as they strike
+    Clock::time_point silentUntil_{};
+    Clock::time_point wireFree_{};
+    bool dropping_ = false;
+
+    std::atomic<long> framesReceived_{0};
+    std::atomic<long long> frameBytesReceived_{0};
+};
+
+}  // namespace korvane::padsim

@@ -1,0 +1,54 @@
+#include "platform/TerminationSignal.h"
+#include "tools/pad-sim/PadSimOptions.h"
+#include "tools/pad-sim/PadSimulator.h"
+
+#include <cstdio>
+#include <mutex>
+#include <poll.h>
+#include <string>
+#include <vector>
+
+// korvane-pad-sim: an RBA pad on a pseudo-terminal, for a technician without
+// a pad and for the end-to-end tests. Exit status 0 after SIGINT/SIGTERM or
+// --help, 1 when the line cannot be set up, 2 for a usage error.
+int main(int argc, char** argv) {
+    using namespace korvane;
+    using namespace korvane::padsim;
+    PadSimOptions options;
+    std::string error;
+    if (!parsePadSimOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
+        std::fprintf(stderr, "korvane-pad-sim: %s\n%s", error.c_str(), padSimUsage().c_str());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(padSimUsage().c_str(), stdout);
+        return 0;
+    }
+    const int stopFd = installTerminationSignalPipe();
+    if (stopFd < 0) {
+        std::fprintf(stderr, "korvane-pad-sim: cannot install the signal handlers\n");
+        return 1;
+    }
+
+    std::mutex outputLock;
+    PadSimulator simulator(options, [&](const std::string& line) {
+        std::lock_guard<std::mutex> guard(outputLock);
+        std::fprintf(stdout, "%s\n", line.c_str());
+        std::fflush(stdout);
+    });
+    if (!simulator.start(error)) {
+        std::fprintf(stderr, "korvane-pad-sim: %s\n", error.c_str());
+        return 1;
+    }
+    for (;;) {
+        pollfd watch{stopFd, POLLIN, 0};
+        if (::poll(&watch, 1, -1) > 0 && takeTerminationSignal(stopFd) != 0) break;
+    }
+    simulator.stop();
+    const std::string listing = simulator.parameterListing();
+    std::lock_guard<std::mutex> guard(outputLock);
+    std::printf("parameters at exit:%s\n", listing.empty() ? " none" : "");
+    if (!listing.empty()) std::fputs(listing.c_str(), stdout);
+    std::printf("pad stopped\n");
+    return 0;
+}
