@@ -154,6 +154,17 @@ void MainWindow::transferControlsToMembers() {
     connectionType = connectionGroup_->checkedId();
 }
 
+StationControls MainWindow::currentControls() const {
+    StationControls controls;
+    const QByteArray text = comPortEdit_->text().toLatin1();
+    controls.comPortText.assign(text.constData(), static_cast<std::size_t>(text.size()));
+    const int checked = connectionGroup_->checkedId();
+    controls.connection = checked == 0 ? ConnectionType::serial : checked == 1 ? ConnectionType::usb : ConnectionType::none;
+    const auto* whitelist = qobject_cast<const QCheckBox*>(control(kDisableBinWhitelist));
+    controls.disableBinWhitelist = whitelist != nullptr && whitelist->isChecked();
+    return controls;
+}
+
 void MainWindow::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (deferredInitDone) return;

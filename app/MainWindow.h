@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/InstallationConfig.h"
+#include "workflows/LoadStation.h"
 
 class QButtonGroup;
 class QLineEdit;
@@ -57,6 +58,8 @@ public:
     int startupStepRuns() const { return startupStepRuns_; }
 
     QWidget* control(int id) const;
+    // What a press reads: the port field, the radio buttons, the check box.
+    StationControls currentControls() const;
     static QString controlName(int id) { return QString("ctl%1").arg(id); }
 
     // The fourteen Ingenico buttons in the order the start-up step shows them.

@@ -2,6 +2,7 @@
 
 #include "app/AppIcon.h"
 #include "app/MainWindow.h"
+#include "app/ModelButtonPress.h"
 #include "app/MessageBox.h"
 #include "app/SettingsFile.h"
 #include "platform/InstanceLock.h"
@@ -35,6 +36,7 @@ int PadLoaderApp::run(int argc, char** argv) {
     application.setWindowIcon(appIcon());
 
     MainWindow window;
+    connectModelButtons(window);
     const SettingsFile settings;
     window.comPortText = settings.load();
 

@@ -1,6 +1,7 @@
 #include "app/cli/CommandLine.h"
 #include "app/cli/FetchFileCommand.h"
 #include "app/cli/IdentifyCommand.h"
+#include "app/cli/LoadCommand.h"
 #include "app/cli/PortsCommand.h"
 
 namespace korvane {
@@ -11,6 +12,7 @@ const std::vector<Subcommand>& subcommands() {
         portsSubcommand(),
         identifySubcommand(),
         fetchFileSubcommand(),
+        loadSubcommand(),
     };
     return commands;
 }
