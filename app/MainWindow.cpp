@@ -8,6 +8,7 @@
 #include "platform/Tick.h"
 #include "platform/TimingTable.h"
 #include "server/ChallengeCipher.h"
+#include "workflows/ModelButtons.h"
 #include "server/SecurityInterface.h"
 
 #include <QApplication>
@@ -28,25 +29,6 @@
 
 namespace korvane {
 namespace {
-
-struct ModelButton {
-    int id;
-    const char* caption;
-};
-
-// In the template's order: four columns of Ingenico buttons, then the rows
-// this build never shows.
-constexpr ModelButton kModelButtons[] = {
-    {1001, "Ingenico iSC250 "},   {1013, "Ingenico iSC480"},    {1004, "Ingenico iWL258"},
-    {1005, "Ingenico iPP320"},    {1006, "Ingenico iPP350"},    {1014, "Ingenico iUC285"},
-    {1008, "Ingenico iSMP4"},     {1010, "Ingenico iCMP"},      {1015, "Ingenico Lane/3000"},
-    {1017, "Ingenico Lane/5000"}, {1022, "Ingenico Lane/7000"}, {1023, "Ingenico Lane/8000"},
-    {1025, "Ingenico Move/5000"}, {1026, "Ingenico Link/2500"},
-    {1002, "Equinox L5300 - Load FPE and Forms"},
-    {1003, "Verifone Vx805 - Load for Ethernet"},
-    {1009, "Verifone Vx805 Qentrall - Load new XPI"},
-    {1007, "RQ's"},
-};
 
 constexpr int kModelColumns = 4;
 
@@ -102,12 +84,14 @@ void MainWindow::buildControls() {
 
     auto* models = new QGridLayout;
     int index = 0;
-    for (const ModelButton& model : kModelButtons) {
-        auto* button = new QPushButton(model.caption, this);
-        button->setObjectName(controlName(model.id));
+    // In the template's order: four columns of Ingenico buttons, then the rows
+    // this build never shows.
+    for (const ModelButton& model : modelButtons()) {
+        auto* button = new QPushButton(QString::fromLatin1(model.caption.data(), static_cast<qsizetype>(model.caption.size())), this);
+        button->setObjectName(controlName(model.controlId));
         button->setVisible(false);
         button->setEnabled(false);
-        const int id = model.id;
+        const int id = model.controlId;
         connect(button, &QPushButton::clicked, this, [this, id] { emit modelButtonPressed(id); });
         models->addWidget(button, index / kModelColumns, index % kModelColumns);
         ++index;
