@@ -67,17 +67,29 @@ TEST(IngenicoLoad, AnIpp350OnSerialGetsApplicationConfigurationFormsAndIsReboote
     EXPECT_EQ(loads.at(0, "reported_app_version"), LoadRig::kAppVersion);
 }
 
-TEST(IngenicoLoad, ALaneLoadedAsAnotherModelIsRefusedBeforeTheServerIsAsked) {
-    PadSetup pad;
-    pad.model = "L5000";
-    pad.params = {"14.5=KORVANEL3000"};
-    LoadRig rig(pad);
-    const test::LoadRun run = rig.load("Ingenico Lane/5000");
-    EXPECT_EQ(run.status, 1) << context(run);
-    EXPECT_TRUE(run.says("This device has not been previously loaded as a Lane/5000\n")) << context(run);
-    EXPECT_EQ(run.lastLine(), "outcome: none") << context(run);
-    EXPECT_EQ(rig.requests(), std::vector<std::string>{});
-    EXPECT_EQ(rig.padFileNames(), std::vector<std::string>{});
+TEST(IngenicoLoad, ALaneNotLoadedAsThisModelIsRefusedBeforeTheServerIsAsked) {
+    struct Case {
+        const char* held;  // parameter 14.5 of the pad, empty: none
+        const char* message;
+    } cases[] = {
+        {"14.5=KORVANEL3000", "This device has not been previously loaded as a Lane/5000\n"},
+        {"14.5=ACMEL5000",
+         "This device has not been loaded by a certified Korvane distributor and is ineligible for upgrade.\n"},
+        {"", "This device has not been loaded by a certified Korvane distributor and is ineligible for upgrade.\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.held);
+        PadSetup pad;
+        pad.model = "L5000";
+        if (*c.held != '\0') pad.params = {c.held};
+        LoadRig rig(pad);
+        const test::LoadRun run = rig.load("Ingenico Lane/5000");
+        EXPECT_EQ(run.status, 1) << context(run);
+        EXPECT_TRUE(run.says(c.message)) << context(run);
+        EXPECT_EQ(run.lastLine(), "outcome: none") << context(run);
+        EXPECT_EQ(rig.requests(), std::vector<std::string>{});
+        EXPECT_EQ(rig.padFileNames(), std::vector<std::string>{});
+    }
 }
 
 TEST(IngenicoLoad, ALaneGetsItsUppApplicationAndTheLaneFormsWithoutAConfigurationBundle) {
