@@ -108,6 +108,9 @@ void pressModelButton(LoadStation& station, const ModelButton& button) {
         }
     }
 
+    // The procedure's own window carries the load from here; this one only
+    // keeps the main window disabled until the press ends.
+    progress->hide();
     if (button.procedure == LoadProcedure::genericRba) {
         const GenericRbaForms files = genericRbaForms(*button.formsModel);
         const GenericFormsInput forms{textOrNone(files.welcomeForm), textOrNone(files.promptForm),
