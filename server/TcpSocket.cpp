@@ -1,5 +1,6 @@
 #include "server/TcpSocket.h"
 
+#include "platform/MessagePump.h"
 #include "platform/Tick.h"
 #include "server/FormatText.h"
 #include "workflows/LoadJob.h"
@@ -109,6 +110,8 @@ bool TcpSocket::Connect(const std::string& hostName, uint16_t port, uint32_t tim
     const uint32_t start = tickCount();
     for (;;) {
         sleepMs(1);
+        // Loads talk to the server from the user-interface thread too; its windows stay alive.
+        pumpMessages();
         pollfd watch{socket_, POLLOUT, 0};
         const int ready = ::poll(&watch, 1, 0);
         if (ready < 0) {
@@ -214,6 +217,7 @@ int TcpSocket::ReceiveWithTimeout(void* buffer, std::size_t size, uint32_t timeo
         if (!IsAlive()) return 0;
         if (elapsedSince(start) >= timeoutMs) return 0;
         sleepMs(1);
+        pumpMessages();
         if (HasPendingData()) return receive();
     }
 }
