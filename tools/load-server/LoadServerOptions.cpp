@@ -1,5 +1,7 @@
 #include "tools/load-server/LoadServerOptions.h"
 
+#include "tools/common/CommandArguments.h"
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -54,12 +56,7 @@ const FaultDefinition* definition(const std::string& name) {
     return nullptr;
 }
 
-bool isNumber(const std::string& text) {
-    if (text.empty() || text.size() > 9) return false;
-    for (char c : text)
-        if (c < '0' || c > '9') return false;
-    return true;
-}
+using tools::isDecimalNumber;
 
 bool readSecretFile(const std::string& path, std::string& secret, std::string& error) {
     std::ifstream in(path);
@@ -106,16 +103,16 @@ bool FaultSet::add(const std::string& text, std::string& error) {
     switch (known->value) {
     case ValueKind::none: valid = !hasValue; break;
     case ValueKind::optionalText: break;
-    case ValueKind::number: valid = hasValue && isNumber(fault.value); break;
+    case ValueKind::number: valid = hasValue && isDecimalNumber(fault.value); break;
     case ValueKind::blockAndCount: {
         const auto colon = fault.value.find(':');
-        valid = hasValue && isNumber(fault.value.substr(0, colon)) &&
-                (colon == std::string::npos || isNumber(fault.value.substr(colon + 1)));
+        valid = hasValue && isDecimalNumber(fault.value.substr(0, colon)) &&
+                (colon == std::string::npos || isDecimalNumber(fault.value.substr(colon + 1)));
         break;
     }
     }
     if ((fault.name == "split-records" || fault.name == "many-records") && hasValue)
-        valid = isNumber(fault.value) && std::atol(fault.value.c_str()) > 0;
+        valid = isDecimalNumber(fault.value) && std::atol(fault.value.c_str()) > 0;
     if (!valid) {
         error = "fault " + text + ": " + (known->value == ValueKind::none ? "takes no value" : "bad value");
         return false;
@@ -155,26 +152,11 @@ std::string FaultSet::describe() {
 bool parseLoadServerOptions(const std::vector<std::string>& args, LoadServerOptions& options, std::string& error) {
     std::string secretFile;
     bool secretGiven = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        auto value = [&](std::string& into) {
-            if (i + 1 >= args.size()) {
-                error = arg + " needs a value";
-                return false;
-            }
-            into = args[++i];
-            return true;
-        };
-        auto number = [&](long low, long high, long& into) {
-            std::string text;
-            if (!value(text)) return false;
-            if (!isNumber(text) || std::atol(text.c_str()) < low || std::atol(text.c_str()) > high) {
-                error = arg + " takes a number from " + std::to_string(low) + " to " + std::to_string(high);
-                return false;
-            }
-            into = std::atol(text.c_str());
-            return true;
-        };
+    tools::CommandArguments reader(args, error);
+    while (reader.next()) {
+        const std::string& arg = reader.current();
+        auto value = [&](std::string& into) { return reader.value(into); };
+        auto number = [&](long low, long high, long& into) { return reader.number(low, high, into); };
         long n = 0;
         std::string text;
         if (arg == "--help" || arg == "-h") options.action = LoadServerOptions::Action::help;

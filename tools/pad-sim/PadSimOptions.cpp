@@ -1,23 +1,20 @@
 #include "tools/pad-sim/PadSimOptions.h"
 
+#include "tools/common/CommandArguments.h"
+
 #include <cstdlib>
 
 namespace korvane::padsim {
 namespace {
 
-bool isNumber(const std::string& text) {
-    if (text.empty() || text.size() > 9) return false;
-    for (const char c : text)
-        if (c < '0' || c > '9') return false;
-    return true;
-}
+using tools::isDecimalNumber;
 
-bool isMessageNumber(const std::string& text) { return text.size() == 2 && isNumber(text); }
+bool isMessageNumber(const std::string& text) { return text.size() == 2 && isDecimalNumber(text); }
 
 // "G.I" with both parts decimal.
 bool isParameterName(const std::string& text) {
     const auto dot = text.find('.');
-    return dot != std::string::npos && isNumber(text.substr(0, dot)) && isNumber(text.substr(dot + 1));
+    return dot != std::string::npos && isDecimalNumber(text.substr(0, dot)) && isDecimalNumber(text.substr(dot + 1));
 }
 
 bool parseFault(const std::string& text, PadFault& fault, std::string& error) {
@@ -47,22 +44,22 @@ bool parseFault(const std::string& text, PadFault& fault, std::string& error) {
         fault.kind = name == "nak"      ? PadFault::Kind::nak
                      : name == "silent" ? PadFault::Kind::silent
                                         : PadFault::Kind::corruptReply;
-        if (hasValue && !isNumber(value)) return bad("the value is a count");
+        if (hasValue && !isDecimalNumber(value)) return bad("the value is a count");
         if (hasValue) fault.count = std::atol(value.c_str());
         return true;
     }
     if (!fault.scope.empty()) return bad("only nak, silent and corrupt-reply take a scope");
     if (name == "drop-after-block") {
         fault.kind = PadFault::Kind::dropAfterBlock;
-        if (!isNumber(first) || std::atol(first.c_str()) < 1) return bad("the value is a block number from 1");
-        if (colon != std::string::npos && !isNumber(second)) return bad("the count after \":\" is a number");
+        if (!isDecimalNumber(first) || std::atol(first.c_str()) < 1) return bad("the value is a block number from 1");
+        if (colon != std::string::npos && !isDecimalNumber(second)) return bad("the count after \":\" is a number");
         fault.block = std::atol(first.c_str());
         if (colon != std::string::npos) fault.count = std::atol(second.c_str());
         return true;
     }
     if (name == "refuse-file") {
         fault.kind = PadFault::Kind::refuseFile;
-        if (hasValue && !first.empty() && !isNumber(first)) return bad("the value is a count");
+        if (hasValue && !first.empty() && !isDecimalNumber(first)) return bad("the value is a count");
         if (!first.empty()) fault.count = std::atol(first.c_str());
         if (colon != std::string::npos) {
             if (second.empty() || second == "0" || second.find_first_of("\x02\x03\x1c\x1d") != std::string::npos)
@@ -78,26 +75,11 @@ bool parseFault(const std::string& text, PadFault& fault, std::string& error) {
 }  // namespace
 
 bool parsePadSimOptions(const std::vector<std::string>& args, PadSimOptions& options, std::string& error) {
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        auto value = [&](std::string& into) {
-            if (i + 1 >= args.size()) {
-                error = arg + " needs a value";
-                return false;
-            }
-            into = args[++i];
-            return true;
-        };
-        auto number = [&](long low, long high, uint32_t& into) {
-            std::string text;
-            if (!value(text)) return false;
-            if (!isNumber(text) || std::atol(text.c_str()) < low || std::atol(text.c_str()) > high) {
-                error = arg + " takes a number from " + std::to_string(low) + " to " + std::to_string(high);
-                return false;
-            }
-            into = static_cast<uint32_t>(std::atol(text.c_str()));
-            return true;
-        };
+    tools::CommandArguments reader(args, error);
+    while (reader.next()) {
+        const std::string& arg = reader.current();
+        auto value = [&](std::string& into) { return reader.value(into); };
+        auto number = [&](long low, long high, uint32_t& into) { return reader.number(low, high, into); };
         auto ksn = [&](std::optional<std::string>& into) {
             std::string text;
             if (!value(text)) return false;

@@ -1,5 +1,7 @@
 #include "tools/pad-sim/SimulatedPad.h"
 
+#include "tools/common/CommandArguments.h"
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -13,12 +15,7 @@ constexpr char kAppMarker[] = "RBA_APP_VERSION=";
 constexpr char kConfigMarker[] = "RBA_CONFIG_VERSION=";
 constexpr size_t kMaxVersionLength = 32;
 
-bool isNumber(const std::string& text) {
-    if (text.empty() || text.size() > 9) return false;
-    for (const char c : text)
-        if (c < '0' || c > '9') return false;
-    return true;
-}
+using tools::isDecimalNumber;
 
 std::vector<std::string> split(const std::string& text, char separator) {
     std::vector<std::string> parts;
@@ -109,7 +106,7 @@ SimulatedPad::SimulatedPad(const PadSimOptions& options)
 }
 
 std::string SimulatedPad::parameterKey(const std::string& group, const std::string& index) {
-    if (!isNumber(group) || !isNumber(index)) return {};
+    if (!isDecimalNumber(group) || !isDecimalNumber(index)) return {};
     return std::to_string(std::atol(group.c_str())) + "." + std::to_string(std::atol(index.c_str()));
 }
 
