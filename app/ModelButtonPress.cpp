@@ -6,8 +6,6 @@
 #include "workflows/ModelButtons.h"
 #include "workflows/ModelSelection.h"
 
-#include <QApplication>
-#include <QCursor>
 
 namespace korvane {
 
@@ -19,9 +17,7 @@ void connectModelButtons(MainWindow& window) {
         QtOperator op(&window);
         LoadStation station{op, *window.installationConfig(), window.currentControls(), window.cacheStamp,
                             window.lastLoadedVariant, std::nullopt};
-        QApplication::setOverrideCursor(Qt::WaitCursor);
         pressModelButton(station, *button);
-        QApplication::restoreOverrideCursor();
     });
 }
 

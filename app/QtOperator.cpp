@@ -118,4 +118,11 @@ std::optional<bool> QtOperator::runPciVersionPrompt() {
     });
 }
 
+void QtOperator::showBusy(bool busy) {
+    runOnGuiThread([busy] {
+        if (busy) QApplication::setOverrideCursor(Qt::WaitCursor);
+        else QApplication::restoreOverrideCursor();
+    });
+}
+
 }  // namespace korvane

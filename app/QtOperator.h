@@ -28,6 +28,7 @@ public:
     std::optional<int> runComPortPrompt(SerialPort& port) override;
     bool runDownloadStepsWindow() override;
     std::optional<bool> runPciVersionPrompt() override;
+    void showBusy(bool busy) override;
 
 private:
     QPointer<QWidget> mainWindow_;

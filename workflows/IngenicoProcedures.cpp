@@ -76,6 +76,7 @@ bool runWorker(LoadStation& station, LoadJob& job) {
 }  // namespace
 
 void loadWithCacheSet(LoadStation& station, const std::string& padName, int variantCode) {
+    const BusyIndicator busy(station.op);
     const std::unique_ptr<ProgressView> progress = station.op.openProgressWindow();
     progress->show();
     IngenicoCaches& caches = ingenicoCaches();

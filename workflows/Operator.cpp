@@ -6,4 +6,6 @@ namespace korvane {
 
 void Operator::pumpMessages() { korvane::pumpMessages(); }
 
+void Operator::showBusy(bool) {}
+
 }  // namespace korvane

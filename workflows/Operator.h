@@ -43,6 +43,21 @@ public:
     // Keeps the operator interface alive during a wait on its thread; does
     // nothing on any other thread.
     virtual void pumpMessages();
+
+    // The busy pointer over the windows, on or off; calls nest. Nothing at a console.
+    virtual void showBusy(bool busy);
+};
+
+// The busy pointer for as long as it lives.
+class BusyIndicator {
+public:
+    explicit BusyIndicator(Operator& op) : op_(op) { op_.showBusy(true); }
+    ~BusyIndicator() { op_.showBusy(false); }
+    BusyIndicator(const BusyIndicator&) = delete;
+    BusyIndicator& operator=(const BusyIndicator&) = delete;
+
+private:
+    Operator& op_;
 };
 
 }  // namespace korvane

@@ -88,12 +88,11 @@ int runLoad(const CommonOptions& common, const std::vector<std::string>& args) {
     }
 
     ConsoleOperator console(answers);
-    if (!SecurityInterface::processWide().Initialise()) {
-        console.showMessage(kSecurityFailedText);
-        return kExitFailure;
-    }
-    if (!ChallengeCipher::processWide().Initialise(installation.config.challengeSecret)) {
-        console.showMessage(kCipherFailedText);
+    const bool servicesStarted = SecurityInterface::processWide().Initialise() &&
+                                 ChallengeCipher::processWide().Initialise(installation.config.challengeSecret);
+    if (!servicesStarted) {
+        console.showMessage(SecurityInterface::processWide().isReady() ? kCipherFailedText : kSecurityFailedText);
+        std::printf("outcome: none\n");
         return kExitFailure;
     }
 

@@ -123,7 +123,7 @@ INSTANTIATE_TEST_SUITE_P(
                       PciCase{"suffix31IsV4", "2101", {"--model-suffix", "31"}, {}, 0, "iPP350V4_RBA"},
                       PciCase{"noSuffixIsNotV4", "2101", {}, {}, 0, "iPP350_RBA"},
                       PciCase{"failedCheckAsks", "2101", {"--fault", "nak=3@60"}, {false}, 1, "iPP350_RBA"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& tested) { return std::string(tested.param.name); });
 
 TEST_F(InProcessLoad, CancelOnThePciVersionPromptLoadsNothing) {
     PadSetup pad;
