@@ -225,14 +225,23 @@ int SecureChannel::ReceiveAndDecrypt(std::size_t& bytesAppended, std::string& te
         needRead = false;
     }
 
+    // A renegotiation the server asked for runs inside SSL_read, with the
+    // handshake's own waits: unlike a bare handshake call, SSL_read also takes
+    // the data a server may still send before it answers our new hello.
+    bool renegotiation = false;
     for (;;) {
         if (needRead) {
-            const int count = context_ != nullptr ? ReceiveWithTimeout(input.data(), input.size(), timeoutMs) : 0;
+            const uint32_t waitMs = renegotiation ? kHandshakeTimeoutMs : timeoutMs;
+            const int count = context_ != nullptr ? ReceiveWithTimeout(input.data(), input.size(), waitMs) : 0;
             if (count < 0) {
                 setLastErrorText(formatText("Socket Error %d reading data from server", lastSocketError()));
                 return kSocketError;
             }
-            if (count == 0) break;
+            if (count == 0) {
+                if (!renegotiation) break;
+                setLastErrorText(kRenegotiationText);
+                return kRenegotiationFailed;
+            }
             BIO_write(networkIn_, input.data(), count);
         }
 
@@ -265,16 +274,27 @@ int SecureChannel::ReceiveAndDecrypt(std::size_t& bytesAppended, std::string& te
             return kDecryptFailed;
         }
 
-        // A HelloRequest has started a new handshake inside SSL_read; finish it
-        // with the handshake's own waits before reading data again.
+        // A HelloRequest has started a new handshake inside SSL_read: send what
+        // it wrote and go on reading until it is done.
         if (SSL_in_init(context_) == 1) {
-            if (HandshakeLoop(false) != HandshakeStatus::Ok) {
+            if (!sendQueuedOutput()) {
                 setLastErrorText(kRenegotiationText);
                 return kRenegotiationFailed;
             }
-            needRead = BIO_ctrl_pending(networkIn_) == 0;
-            // Data decrypted before the server asked is not held back for more.
-            if (needRead && bytesAppended > 0) return kDataAppended;
+            renegotiation = true;
+            needRead = true;  // SSL_read wants more of the server's flight
+            continue;
+        }
+        if (renegotiation) {
+            renegotiation = false;
+            // The new session's first output (our Finished) may still wait.
+            if (!sendQueuedOutput()) {
+                setLastErrorText(kRenegotiationText);
+                return kRenegotiationFailed;
+            }
+            // Data decrypted before and during it is not held back for more.
+            if (bytesAppended > 0) return kDataAppended;
+            needRead = true;
             continue;
         }
         if (hasUndecryptedInput()) {

@@ -202,6 +202,18 @@ TEST_F(LoadOperations, FetchesFillTheJobBlockByBlock) {
                                         "1/2" + kContinue, "2/3" + kContinue, kClosedWell}));
 }
 
+TEST_F(LoadOperations, ARenegotiationTheServerAsksForInADownloadIsCarriedOutAndTheDownloadCompletes) {
+    for (const char* fault : {"renegotiate-after-block=1", "renegotiate-after-block=2"}) {
+        SCOPED_TRACE(fault);
+        ServerProcess server(serverArgs({fault}));
+        Load load(server.port());
+        ASSERT_TRUE(run(load, Operation::fetchFile)) << load.client.LastErrorText();
+        EXPECT_EQ(load.fileText(), ServerProcess::fileBytes());
+        server.waitForOperations(1);
+        EXPECT_EQ(statusesReceived(server).back(), kClosedWell);
+    }
+}
+
 TEST_F(LoadOperations, OneBlockOfExactlyTheFileLengthCompletesWithoutABlockAcknowledgement) {
     ServerProcess server(serverArgs({}, ServerProcess::fileBytes().size()));
     Load load(server.port());

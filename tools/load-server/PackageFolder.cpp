@@ -178,10 +178,9 @@ std::shared_ptr<const PackageFolder::Content> PackageFolder::load(const std::str
     const fs::file_time_type modified = failed ? fs::file_time_type{} : fs::last_write_time(path, failed);
     if (failed) return nullptr;
     std::lock_guard<std::mutex> guard(cacheLock_);
-    for (auto it = cache_.begin(); it != cache_.end();) it = it->second.content.expired() ? cache_.erase(it) : ++it;
     const auto found = cache_.find(path);
     if (found != cache_.end() && found->second.size == size && found->second.modified == modified)
-        if (auto shared = found->second.content.lock()) return shared;
+        return found->second.content;
 
     std::ifstream in(path, std::ios::binary);
     if (!in) return nullptr;
@@ -198,6 +197,14 @@ std::shared_ptr<const PackageFolder::Content> PackageFolder::load(const std::str
     for (unsigned int i = 0; i < length; ++i) {
         content->md5.push_back(kDigits[digest[i] >> 4]);
         content->md5.push_back(kDigits[digest[i] & 0x0F]);
+    }
+    cache_.erase(path);
+    std::uintmax_t cached = size;
+    for (const auto& entry : cache_) cached += entry.second.size;
+    // Sessions still sending an evicted file keep their own reference to it.
+    while (cached > kCachedBytes && !cache_.empty()) {
+        cached -= cache_.begin()->second.size;
+        cache_.erase(cache_.begin());
     }
     cache_[path] = Cached{content, size, modified};
     return content;

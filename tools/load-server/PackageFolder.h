@@ -54,8 +54,12 @@ private:
     bool readIndex(Index& index, std::string& error) const;
     bool resolve(const std::string& relative, std::string& absolute) const;
 
+    // Files stay loaded (with their digest) between requests, up to this many
+    // bytes in all: loading several pads of one model reads and digests each once.
+    static constexpr std::uintmax_t kCachedBytes = 256u << 20;
+
     struct Cached {
-        std::weak_ptr<const Content> content;
+        std::shared_ptr<const Content> content;
         std::uintmax_t size = 0;
         std::filesystem::file_time_type modified;
     };

@@ -71,6 +71,7 @@ private:
     bool established_ = false;
     std::size_t splitPieces_ = 0;
     std::size_t recordSize_ = 0;
+    static constexpr std::size_t kStreamedRecordBytes = 16384;  // the largest plaintext of one record
     std::string error_;
 };
 
