@@ -2,6 +2,7 @@
 
 #include "app/MessageBox.h"
 #include "app/UpDownControl.h"
+#include "pad/SerialPort.h"
 #include "workflows/DecimalValue.h"
 #include "workflows/PortCheck.h"
 
@@ -74,6 +75,12 @@ void ComPortPrompt::accept() {
         return;
     }
     QDialog::accept();
+}
+
+void ComPortPrompt::reject() {
+    // The load then sees a closed port and reports that the pad could not be reached.
+    port_.close();
+    QDialog::reject();
 }
 
 }  // namespace korvane

@@ -35,6 +35,8 @@ public:
 public slots:
     // OK: the port is reopened, or the reason is shown and the prompt stays.
     void accept() override;
+    // Cancel, Escape and the close button: the load's port is left closed.
+    void reject() override;
 
 protected:
     void showEvent(QShowEvent* event) override;

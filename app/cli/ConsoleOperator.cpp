@@ -1,6 +1,7 @@
 #include "app/cli/ConsoleOperator.h"
 
 #include "app/PromptTexts.h"
+#include "pad/SerialPort.h"
 #include "platform/ConsoleInput.h"
 #include "platform/MessagePump.h"
 #include "platform/TerminationSignal.h"
@@ -163,6 +164,8 @@ std::unique_ptr<ProgressView> ConsoleOperator::openProgressWindow() {
 std::optional<int> ConsoleOperator::runComPortPrompt(SerialPort& port) {
     const std::string title = prompt_texts::kComPortTitle;
     if (!answers_.newPort) {
+        // As the window's Cancel: the load's port is left closed.
+        port.close();
         print(streams_.err, title + ": cancelled (no --new-port given)");
         return std::nullopt;
     }

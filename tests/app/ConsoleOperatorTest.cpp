@@ -139,6 +139,7 @@ TEST_F(ConsolePortPromptTest, NewPortOptionAnswersTheComPortPrompt) {
         answers.newPort = c.newPort;
         ConsoleOperator op(answers, {out.stream(), err_.stream(), -1});
         SerialPort port;
+        ASSERT_TRUE(port.open(4, 115200, 'N', '8', '1', true));  // the load's port before the prompt
         EXPECT_EQ(op.runComPortPrompt(port), c.answer) << c.newPort.value_or("none");
         EXPECT_EQ(port.isOpen(), c.answer.has_value()) << c.newPort.value_or("none");
         EXPECT_EQ(out.text(), c.message) << c.newPort.value_or("none");

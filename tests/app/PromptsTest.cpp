@@ -102,8 +102,9 @@ TEST_F(ComPortPromptTest, StaysOpenUntilAValidOpenablePortIsGiven) {
     EXPECT_EQ(port.portNumber(), 5);
 }
 
-TEST_F(ComPortPromptTest, CancelLeavesThePortAlone) {
+TEST_F(ComPortPromptTest, CancelLeavesThePortClosed) {
     SerialPort port;
+    ASSERT_TRUE(port.open(5, 115200, 'N', '8', '1', true));  // the load's port, still open on the old number
     ComPortPrompt prompt(port);
     prompt.show();
     answer(prompt, "0");

@@ -211,6 +211,19 @@ TEST_F(InProcessLoad, GarbageForAnIdentificationStopsBeforeTheServer) {
     EXPECT_TRUE(rig.requests().empty());
 }
 
+TEST_F(InProcessLoad, APadLostAfterTheFinalRebootGoesThroughTheComPortPrompt) {
+    // "230c" takes only the configuration, so no restart wait needs the pad's
+    // "00.0000" answered; from the reboot on, none is.
+    PadSetup pad;
+    pad.appVersion = "230c";
+    pad.faults = {"nak=1000@00"};
+    LoadRig rig(pad);
+    ScriptedOperator op;
+    EXPECT_EQ(press(rig, op, "Ingenico iPP350"), "FAIL-AFTER REBOOT-SERIAL-TIMEDOUT");
+    EXPECT_EQ(op.comPortPrompts, 1);
+    EXPECT_EQ(op.messages(), Texts{"Could not communicate with device using current port."});
+}
+
 TEST_F(InProcessLoad, APadThatNeverAnswersAfterTheInstallIsReportedWithPortNotOpen) {
     PadSetup pad;
     pad.extra = {"--restart-time", "3600000"};

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "pad/SerialPort.h"
 #include "workflows/CancelRequested.h"
 #include "workflows/Operator.h"
 #include "workflows/ProgressView.h"
@@ -26,8 +27,10 @@ public:
 
     std::unique_ptr<ProgressView> openProgressWindow() override { return std::make_unique<Progress>(*this); }
 
-    std::optional<int> runComPortPrompt(SerialPort&) override {
+    // Cancel, which leaves the port closed.
+    std::optional<int> runComPortPrompt(SerialPort& port) override {
         ++comPortPrompts;
+        port.close();
         return std::nullopt;
     }
     bool runDownloadStepsWindow() override { return false; }
