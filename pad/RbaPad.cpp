@@ -35,15 +35,6 @@ SerialPort* RbaPad::port() const {
     return job->serialPort;
 }
 
-void RbaPad::pumpingWait(uint32_t durationMs) {
-    const uint32_t start = tickCount();
-    while (elapsedSince(start) < durationMs) {
-        const uint32_t left = durationMs - elapsedSince(start);
-        sleepMs(left < kPumpSliceMs ? left : kPumpSliceMs);
-        pumpMessages();
-    }
-}
-
 bool RbaPad::identify(SerialPort& port, DeviceInfo& deviceInfo, std::string& errorOut) {
     std::string reply;
     const int result = port.exchange(buildFrame(kIdentifyText), reply, kIdentifyAckMs, kIdentifyReplyMs);
@@ -113,14 +104,14 @@ bool RbaPad::reboot(std::string& errorOut, bool waitForReturn) {
 bool RbaPad::waitForPad(std::string& errorOut, int attempts, bool reopenPort) {
     errorOut.clear();
     LoadJob* job = owner();
-    pumpingWait(procedureWait(kPadReturnFirstWaitMs));
+    sleepPumping(procedureWait(kPadReturnFirstWaitMs));
     if (reopenPort) {
         if (job == nullptr || job->serialPort == nullptr) {
             errorOut = "Failed on Com Port Access.";
             return false;
         }
         job->serialPort->close();
-        pumpingWait(procedureWait(kReopenPauseMs));
+        sleepPumping(procedureWait(kReopenPauseMs));
         if (!job->serialPort->open(job->comPort, kPadBaud, 'N', '8', '1', true)) {
             errorOut = "Failed on Com Port Access.";
             return false;
@@ -147,7 +138,7 @@ bool RbaPad::waitForPad(std::string& errorOut, int attempts, bool reopenPort) {
         sleepMs(kPumpSliceMs);
         pumpMessages();
     }
-    pumpingWait(procedureWait(kPadSettleMs));
+    sleepPumping(procedureWait(kPadSettleMs));
     // Callers tell a time-out by this text; the wait itself counts as done.
     if (!answered) errorOut = kPadTimeoutText;
     return true;

@@ -120,7 +120,6 @@ private:
                          std::string& errorOut);
     bool sendBlock(RbaLink& link, const std::string& frame);
     bool failLoad(const std::string& text, std::string& errorOut);
-    void pumpingWait(uint32_t durationMs);
 };
 
 }  // namespace korvane

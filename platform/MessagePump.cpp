@@ -1,5 +1,7 @@
 #include "platform/MessagePump.h"
 
+#include "platform/Tick.h"
+
 #include <mutex>
 #include <thread>
 
@@ -24,6 +26,16 @@ void pumpMessages() {
         hook = installedHook;
     }
     hook();
+}
+
+void sleepPumping(uint32_t durationMs) {
+    constexpr uint32_t kSliceMs = 10;
+    const uint32_t start = tickCount();
+    for (uint32_t passed = 0; passed < durationMs; passed = elapsedSince(start)) {
+        const uint32_t left = durationMs - passed;
+        sleepMs(left < kSliceMs ? left : kSliceMs);
+        pumpMessages();
+    }
 }
 
 }  // namespace korvane

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 
 namespace korvane {
@@ -15,5 +16,9 @@ void setMessagePumpHook(MessagePumpHook hook);
 
 // Runs the hook when called on the thread that installed it; else does nothing.
 void pumpMessages();
+
+// Sleeps `durationMs` in slices of at most 10 ms, pumping after each, so a
+// fixed pause on the user-interface thread keeps the windows alive.
+void sleepPumping(uint32_t durationMs);
 
 }  // namespace korvane

@@ -2,6 +2,7 @@
 
 #include "pad/RbaPad.h"
 #include "payloads/PayloadCatalogue.h"
+#include "platform/MessagePump.h"
 #include "platform/TimingTable.h"
 #include "server/OutcomeCodes.h"
 #include "workflows/IngenicoCaches.h"
@@ -61,7 +62,7 @@ public:
                 fail(item, error);
                 return;
             }
-            if (generic_) pumpingPause(procedureWait(kGenericItemPauseMs));
+            if (generic_) sleepPumping(procedureWait(kGenericItemPauseMs));
         }
         std::string error;
         if (!pad_.setParameter("14", "5", deviceIdentifier, error)) {

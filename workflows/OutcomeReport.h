@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstdint>
 #include <string>
 
 namespace korvane {
@@ -15,8 +14,5 @@ inline constexpr const char* kSendLoadIdentifierFailed = "Error Returned trying 
 // and the server client's text.
 bool reportOutcome(LoadStation& station, LoadServerClient& client,
                    const char* failureLeadIn = kSendLoadIdentifierFailed);
-
-// Sleeps `durationMs` in short slices, letting the calling thread's windows run.
-void pumpingPause(uint32_t durationMs);
 
 }  // namespace korvane
