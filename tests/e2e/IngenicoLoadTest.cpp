@@ -67,6 +67,20 @@ TEST(IngenicoLoad, AnIpp350OnSerialGetsApplicationConfigurationFormsAndIsReboote
     EXPECT_EQ(loads.at(0, "reported_app_version"), LoadRig::kAppVersion);
 }
 
+TEST(IngenicoLoad, APortNumberOutsideOneTo255OrNoneStopsBeforeThePadAndTheServer) {
+    LoadRig rig;
+    for (const char* port : {"", "0", "256", "x"}) {
+        SCOPED_TRACE(std::string("port \"") + port + "\"");
+        const test::LoadRun run =
+            rig.korvaneLoad({"load", "--model", "Ingenico iPP350", "--port", port, "--connection", "serial"});
+        EXPECT_EQ(run.status, 1) << context(run);
+        EXPECT_TRUE(run.says("Com Port Out of Range(1-255).\n")) << context(run);
+        EXPECT_EQ(run.lastLine(), "outcome: none") << context(run);
+    }
+    EXPECT_EQ(rig.requests(), std::vector<std::string>{});
+    EXPECT_EQ(rig.padMessages(), std::vector<std::string>{});
+}
+
 TEST(IngenicoLoad, ALaneNotLoadedAsThisModelIsRefusedBeforeTheServerIsAsked) {
     struct Case {
         const char* held;  // parameter 14.5 of the pad, empty: none
