@@ -4,13 +4,13 @@
 // bytes take through the same kind of TLS connection (the server's TLS
 // settings, the loader's secure channel) without the protocol. The "ratio"
 // counter is the fetch's mean time over that floor; the goal is 1.15 or less.
+#include "bench/InProcessLoadServer.h"
 #include "server/ChallengeCipher.h"
 #include "server/LoadServerClient.h"
 #include "server/Md5.h"
 #include "server/SecureChannel.h"
 #include "server/SecurityInterface.h"
 #include "tools/load-server/ListeningSocket.h"
-#include "tools/load-server/LoadServer.h"
 #include "tools/load-server/ServerTlsContext.h"
 #include "tools/load-server/TlsConnection.h"
 #include "workflows/LoadJob.h"
@@ -79,40 +79,6 @@ struct Setting {
     }
 };
 
-// The reference server in this process, on a free loopback port.
-class ReferenceServer {
-public:
-    explicit ReferenceServer(std::size_t blockSize) {
-        LoadServerOptions options;
-        options.port = 0;
-        options.packageFolder = Setting::instance().folder + "/packages";
-        options.databasePath = Setting::instance().folder + "/records-" + std::to_string(blockSize) + ".db";
-        options.secret = kSecret;
-        options.blockSize = blockSize;
-        if (::pipe(stop_) != 0) throw std::runtime_error("no pipe");
-        server_ = std::make_unique<LoadServer>(std::move(options));
-        std::string error;
-        if (!server_->start(error)) throw std::runtime_error(error);
-        const std::string bound = server_->boundAddress();
-        port_ = static_cast<uint16_t>(std::stoi(bound.substr(bound.rfind(':') + 1)));
-        thread_ = std::thread([this] { server_->run(stop_[0]); });
-    }
-    ~ReferenceServer() {
-        (void)::write(stop_[1], "x", 1);
-        thread_.join();
-        server_.reset();
-        ::close(stop_[0]);
-        ::close(stop_[1]);
-    }
-    uint16_t port() const { return port_; }
-
-private:
-    int stop_[2] = {-1, -1};
-    std::unique_ptr<LoadServer> server_;
-    std::thread thread_;
-    uint16_t port_ = 0;
-};
-
 // The same bytes through the same kind of connection, with nothing but TLS:
 // the server writes them as fast as the socket takes them after the handshake;
 // the secure channel opens and reads until it has them all. Milliseconds, the
@@ -178,7 +144,9 @@ void BM_RawTlsTransfer(benchmark::State& state) {
 void BM_FetchApplication(benchmark::State& state) {
     const auto blockSize = static_cast<std::size_t>(state.range(0));
     const double rawMs = rawTransferMs();
-    ReferenceServer server(blockSize);
+    bench::InProcessLoadServer server(Setting::instance().folder + "/packages",
+                                      Setting::instance().folder + "/records-" + std::to_string(blockSize) + ".db",
+                                      kSecret, blockSize);
     InstallationConfig installation;
     installation.primaryHost = installation.secondaryHost = "127.0.0.1";
     installation.port = server.port();

@@ -9,13 +9,13 @@
 // fetches and the procedure waits (scaled to nothing) all count against it;
 // the timeline on standard error shows, file by file, where the time went.
 
+#include "bench/InProcessLoadServer.h"
 #include "pad/SerialPort.h"
 #include "platform/ComPortDevices.h"
 #include "platform/InstallationConfig.h"
 #include "platform/Tick.h"
 #include "server/ChallengeCipher.h"
 #include "server/SecurityInterface.h"
-#include "tools/load-server/LoadServer.h"
 #include "tools/pad-sim/PadSimulator.h"
 #include "workflows/LoadStation.h"
 #include "workflows/ModelButtons.h"
@@ -98,39 +98,6 @@ struct Folder {
     ~Folder() { std::filesystem::remove_all(path); }
 };
 
-// The reference server on a free loopback port, served from its own thread.
-class ReferenceServer {
-public:
-    explicit ReferenceServer(const std::string& folder) {
-        LoadServerOptions options;
-        options.port = 0;
-        options.packageFolder = folder + "/packages";
-        options.databasePath = folder + "/records.db";
-        options.secret = kSecret;
-        if (::pipe(stop_) != 0) throw std::runtime_error("no pipe");
-        server_ = std::make_unique<LoadServer>(std::move(options));
-        std::string error;
-        if (!server_->start(error)) throw std::runtime_error(error);
-        const std::string bound = server_->boundAddress();
-        port_ = static_cast<uint16_t>(std::stoi(bound.substr(bound.rfind(':') + 1)));
-        thread_ = std::thread([this] { server_->run(stop_[0]); });
-    }
-    ~ReferenceServer() {
-        (void)::write(stop_[1], "x", 1);
-        thread_.join();
-        server_.reset();
-        ::close(stop_[0]);
-        ::close(stop_[1]);
-    }
-    uint16_t port() const { return port_; }
-
-private:
-    int stop_[2] = {-1, -1};
-    std::unique_ptr<LoadServer> server_;
-    std::thread thread_;
-    uint16_t port_ = 0;
-};
-
 // What the pad said, when, and how many framed bytes it had taken by then.
 struct PadEvent {
     Clock::time_point at;
@@ -142,7 +109,7 @@ void wholeIpp350SerialLoad(benchmark::State& state) {
     // Read once per process, on the load's first wait.
     ::setenv("KORVANE_WAIT_SCALE", kWaitScale, 1);
     Folder folder;
-    ReferenceServer server(folder.path);
+    bench::InProcessLoadServer server(folder.path + "/packages", folder.path + "/records.db", kSecret);
     InstallationConfig installation;
     installation.primaryHost = installation.secondaryHost = "127.0.0.1";
     installation.port = server.port();

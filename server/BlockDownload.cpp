@@ -20,7 +20,6 @@ constexpr const char* kDownloadingText = "Downloading block ";
 constexpr const char* kCancelingText = "Canceling...";
 constexpr const char* kTooManyRetriesText = "Transmission Errors resulted in too many retries.";
 constexpr const char* kCanceledText = "User canceled file download.";
-constexpr const char* kNoTargetText = "No Download Target.";
 
 // Over the whole download, never reset.
 constexpr int kMaxTransmissionErrors = 5;
@@ -32,7 +31,7 @@ constexpr uint32_t kBlockPauseMs = 5;
 bool LoadServerClient::DownloadBlocks(int totalLength) {
     LoadJob* job = owner();
     if (job == nullptr || job->downloadTarget == nullptr) {
-        setLastErrorText(kNoTargetText);
+        setLastErrorText(kNoDownloadTargetText);
         return false;
     }
     ByteArray& target = *job->downloadTarget;

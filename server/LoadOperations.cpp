@@ -32,7 +32,6 @@ constexpr const char* kCompressedText = "Application Failed to Inflate -- Try wi
 constexpr const char* kDigestFailedText = "MD5 Failed after Completed Transfer.";
 // The cipher fails only when the process's security services are broken.
 constexpr const char* kCipherFailedText = "Challenge Encryption Failed.";
-constexpr const char* kNoTargetText = "No Download Target.";
 
 }  // namespace
 
@@ -113,7 +112,7 @@ bool LoadServerClient::completeOperation() {
 
 bool LoadServerClient::hasDownloadTarget() {
     if (owner() != nullptr && owner()->downloadTarget != nullptr) return true;
-    setLastErrorText(kNoTargetText);
+    setLastErrorText(kNoDownloadTargetText);
     return false;
 }
 

@@ -23,6 +23,8 @@ class LoadServerClient : public SecureChannel {
 public:
     static constexpr uint32_t kConnectTimeoutMs = 10000;
     static constexpr uint32_t kReceiveBudgetMs = 10000;
+    // A fetch or a download called without a target to fill: a caller's mistake.
+    static constexpr const char* kNoDownloadTargetText = "No Download Target.";
 
     explicit LoadServerClient(const InstallationConfig& installation, LoadJob* owner = nullptr,
                               SecurityInterface& security = SecurityInterface::processWide());

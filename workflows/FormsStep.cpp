@@ -51,6 +51,18 @@ public:
 
     void add(FormsItem item) { items_.push_back(std::move(item)); }
 
+    // What every step writes first: the on-demand parameter, the close form
+    // name and, for the models that take signatures, the signature data.
+    void openingParameters(bool signatureData) {
+        parameter("7", "28", "1", "Error Returned trying to set On Demand Param:\r\n", kOutcomeFailLoadVar728);
+        parameter("30", "1", "OFFLINE.K3Z", "Error Returned trying to set Close Form Name\r\n",
+                  kOutcomeFailLoadVarOffline);
+        if (signatureData)
+            add({[this](std::string& error) { return pad_.setParameterList(error); },
+                 "Error Returned trying to set Signature Data\r\n", true, kOutcomeFailLoadSigData + suffix_,
+                 kSendLoadIdentifierFailed});
+    }
+
     const std::string& suffix() const { return suffix_; }
 
     void run(const std::string& deviceIdentifier) {
@@ -149,13 +161,7 @@ void runFormsStep(LoadStation& station, RbaPad& pad, const std::string& suffix, 
     const SecurityFileCache& securityFiles = ingenicoCaches().securityFiles;
 
     FormsStepRun run(station, pad, suffix + extra, false);
-    run.parameter("7", "28", "1", "Error Returned trying to set On Demand Param:\r\n", kOutcomeFailLoadVar728);
-    run.parameter("30", "1", "OFFLINE.K3Z", "Error Returned trying to set Close Form Name\r\n",
-                  kOutcomeFailLoadVarOffline);
-    if (items.signatureData)
-        run.add({[&pad](std::string& error) { return pad.setParameterList(error); },
-                 "Error Returned trying to set Signature Data\r\n", true, kOutcomeFailLoadSigData + run.suffix(),
-                 kSendLoadIdentifierFailed});
+    run.openingParameters(items.signatureData);
     if (items.offlineForm)
         run.file("OFFLINE.K3Z", payloadBytes("OFFLINE.K3Z", *model), "Error Returned trying to Load File\r\n", true,
                  kOutcomeFailLoadFileOffline + run.suffix(), kSendLoadIdentifierFailed);
@@ -184,12 +190,7 @@ void runFormsStep(LoadStation& station, RbaPad& pad, const std::string& suffix, 
 void runGenericFormsStep(LoadStation& station, RbaPad& pad, const GenericFormsInput& input) {
     if (pad.owner() == nullptr) return;
     FormsStepRun run(station, pad, std::string(), true);
-    run.parameter("7", "28", "1", "Error Returned trying to set On Demand Param:\r\n", kOutcomeFailLoadVar728);
-    run.parameter("30", "1", "OFFLINE.K3Z", "Error Returned trying to set Close Form Name\r\n",
-                  kOutcomeFailLoadVarOffline);
-    run.add({[&pad](std::string& error) { return pad.setParameterList(error); },
-             "Error Returned trying to set Signature Data\r\n", true, kOutcomeFailLoadSigData,
-             kSendLoadIdentifierFailed});
+    run.openingParameters(true);
     run.file("OFFLINE.K3Z", bytesOf(input.welcomeForm), "Error Returned trying to Load File\r\n", true,
              kOutcomeFailLoadFileOffline, kSendLoadIdentifierFailed);
     if (!input.promptForm.empty())

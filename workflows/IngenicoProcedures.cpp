@@ -60,17 +60,18 @@ bool runsCachedVersion(const LoadJob& job) {
     return !cached.empty() && job.deviceInfo.padAppVersion == cached;
 }
 
-// After a failed worker: its text, then the outcome to the server.
-void reportWorkerFailure(LoadStation& station, RbaPad& pad, const LoadJob& job) {
-    station.op.showMessage(job.errorText.empty() ? kWorkerFailedDefault : job.errorText);
-    reportOutcome(station, pad);
-}
-
-bool runWorker(LoadStation& station, LoadJob& job) {
+// The pad to idle, the worker run and waited for; a failed one is shown with
+// its text and reported. True when it succeeded.
+bool runWorker(LoadStation& station, RbaPad& pad, LoadJob& job) {
+    pad.sendReset();
     const InstallationConfig& installation = station.installation;
-    return runLoadWorker(
+    runLoadWorker(
         station.op, job, [&installation](LoadJob& worked) { return ingenicoWorker(worked, installation); },
         LoadFamily::ingenico);
+    if (job.succeeded) return true;
+    station.op.showMessage(job.errorText.empty() ? kWorkerFailedDefault : job.errorText);
+    reportOutcome(station, pad);
+    return false;
 }
 
 }  // namespace
@@ -151,12 +152,7 @@ void loadWithCacheSet(LoadStation& station, const std::string& padName, int vari
         return;
     }
 
-    pad.sendReset();
-    runWorker(station, job);
-    if (!job.succeeded) {
-        reportWorkerFailure(station, pad, job);
-        return;
-    }
+    if (!runWorker(station, pad, job)) return;
 
     station.lastLoadedVariant = variantCode;
     job.postStatus("Waiting for device to restart...");
@@ -239,12 +235,7 @@ void loadGenericRba(LoadStation& station, const std::string& shortModel, int var
         return;
     }
 
-    pad.sendReset();
-    runWorker(station, job);
-    if (!job.succeeded) {
-        reportWorkerFailure(station, pad, job);
-        return;
-    }
+    if (!runWorker(station, pad, job)) return;
     station.lastLoadedVariant = variantCode;
     runGenericFormsStep(station, pad, forms);
     port.close();
