@@ -1,5 +1,7 @@
 #include "app/cli/CommandLine.h"
 
+#include "app/cli/StderrTrace.h"
+
 #include "platform/TimingTable.h"
 #include "platform/Version.h"
 
@@ -79,7 +81,10 @@ int runCommandLine(int argc, char** argv) {
         return kExitUsage;
     }
     for (const Subcommand& command : subcommands()) {
-        if (command.name == commandName) return command.run(common, rest);
+        if (command.name != commandName) continue;
+        // Once for every subcommand: those that never open a pad simply print nothing.
+        if (common.trace) installStderrTrace();
+        return command.run(common, rest);
     }
     std::fprintf(stderr, "korvane-load: unknown command \"%s\"\n", commandName.c_str());
     printUsage(stderr);

@@ -1,7 +1,6 @@
 #include "app/cli/IdentifyCommand.h"
 
 #include "app/cli/ConsoleOperator.h"
-#include "app/cli/StderrTrace.h"
 #include "pad/RbaPad.h"
 #include "pad/SerialPort.h"
 #include "workflows/DecimalValue.h"
@@ -22,7 +21,7 @@ int fail(const std::string& text) {
     return kExitFailure;
 }
 
-int runIdentify(const CommonOptions& common, const std::vector<std::string>& args) {
+int runIdentify(const CommonOptions&, const std::vector<std::string>& args) {
     std::string portText;
     bool portGiven = false;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -41,7 +40,6 @@ int runIdentify(const CommonOptions& common, const std::vector<std::string>& arg
         std::fprintf(stderr, "korvane-load identify: --port N is needed\n");
         return kExitUsage;
     }
-    if (common.trace) installStderrTrace();
 
     // As the port field of the window: the usual decimal conversion, then the port check.
     SerialPort port;

@@ -13,7 +13,7 @@ namespace korvane {
 std::string formatTraceLine(uint32_t elapsedMs, LinkTraceEvent event, const char* bytes, size_t length);
 
 // --trace: every byte on the pad link goes to standard error from now on.
-// Subcommands that talk to a pad call this when CommonOptions::trace is set.
+// The command line installs it for whichever subcommand runs.
 void installStderrTrace();
 
 }  // namespace korvane

@@ -106,6 +106,18 @@ TEST(IngenicoLoad, ALaneNotLoadedAsThisModelIsRefusedBeforeTheServerIsAsked) {
     }
 }
 
+TEST(IngenicoLoad, TraceShowsEveryFrameOfALoadOnStandardError) {
+    PadSetup pad;
+    pad.model = "L5000";
+    LoadRig rig(pad);
+    const test::LoadRun run = rig.korvaneLoad(
+        {"--trace", "load", "--model", "Ingenico Lane/5000", "--port", "1", "--connection", "serial"});
+    EXPECT_EQ(run.status, 1) << context(run);
+    for (const char* frame : {"-> [SX]07.[EX]", "-> [SX]00.0000[EX]", "-> [SX]61.14[GS]05[EX]", "<- [AK]"})
+        EXPECT_NE(run.err.find(frame), std::string::npos) << frame << "\n" << context(run);
+    EXPECT_EQ(run.out.find("[SX]"), std::string::npos) << "the trace stays off standard output";
+}
+
 TEST(IngenicoLoad, ALaneGetsItsUppApplicationAndTheLaneFormsWithoutAConfigurationBundle) {
     PadSetup pad;
     pad.model = "L5000";
