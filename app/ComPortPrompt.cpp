@@ -3,7 +3,7 @@
 #include "app/MessageBox.h"
 #include "app/UpDownControl.h"
 #include "pad/SerialPort.h"
-#include "workflows/DecimalValue.h"
+#include "job/DecimalValue.h"
 #include "workflows/PortCheck.h"
 
 #include <QHBoxLayout>

@@ -3,8 +3,8 @@
 #include "app/MainWindow.h"
 #include "app/WindowPlacement.h"
 #include "platform/MessagePump.h"
-#include "workflows/CancelRequested.h"
-#include "workflows/StatusMailbox.h"
+#include "job/CancelRequested.h"
+#include "job/StatusMailbox.h"
 
 #include <QApplication>
 #include <QCloseEvent>

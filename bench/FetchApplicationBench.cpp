@@ -13,7 +13,7 @@
 #include "tools/load-server/ListeningSocket.h"
 #include "tools/load-server/ServerTlsContext.h"
 #include "tools/load-server/TlsConnection.h"
-#include "workflows/LoadJob.h"
+#include "job/LoadJob.h"
 
 #include <benchmark/benchmark.h>
 

@@ -10,7 +10,7 @@
 #include "pad/SerialPort.h"
 #include "platform/ComPortDevices.h"
 #include "tools/pad-sim/PadSimulator.h"
-#include "workflows/LoadJob.h"
+#include "job/LoadJob.h"
 
 #include <benchmark/benchmark.h>
 

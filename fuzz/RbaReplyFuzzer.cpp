@@ -3,7 +3,7 @@
 #include "pad/ControlChars.h"
 #include "pad/RbaFields.h"
 #include "pad/RbaReplies.h"
-#include "workflows/LoadJob.h"
+#include "job/LoadJob.h"
 
 #include <cstdint>
 #include <cstdlib>

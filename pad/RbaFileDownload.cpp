@@ -6,8 +6,8 @@
 #include "pad/SerialPort.h"
 #include "platform/Tick.h"
 #include "server/FormatText.h"
-#include "workflows/CancelRequested.h"
-#include "workflows/LoadJob.h"
+#include "job/CancelRequested.h"
+#include "job/LoadJob.h"
 
 #include <algorithm>
 

@@ -7,8 +7,8 @@
 #include "platform/MessagePump.h"
 #include "platform/Tick.h"
 #include "platform/TimingTable.h"
-#include "workflows/CancelRequested.h"
-#include "workflows/LoadJob.h"
+#include "job/CancelRequested.h"
+#include "job/LoadJob.h"
 
 namespace korvane {
 namespace {

@@ -2,7 +2,7 @@
 
 #include "pad/ControlChars.h"
 #include "pad/RbaFields.h"
-#include "workflows/LoadJob.h"
+#include "job/LoadJob.h"
 
 #include <algorithm>
 #include <vector>

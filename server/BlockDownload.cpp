@@ -5,9 +5,9 @@
 #include "server/HexText.h"
 #include "server/Md5.h"
 #include "server/OutcomeCodes.h"
-#include "workflows/CancelRequested.h"
-#include "workflows/DecimalValue.h"
-#include "workflows/LoadJob.h"
+#include "job/CancelRequested.h"
+#include "job/DecimalValue.h"
+#include "job/LoadJob.h"
 
 #include <cstdint>
 

@@ -3,8 +3,8 @@
 
 #include "server/FormatText.h"
 #include "server/HexText.h"
-#include "workflows/DecimalValue.h"
-#include "workflows/LoadJob.h"
+#include "job/DecimalValue.h"
+#include "job/LoadJob.h"
 
 #include <vector>
 

@@ -2,7 +2,7 @@
 
 #include "platform/Tick.h"
 #include "server/FormatText.h"
-#include "workflows/LoadJob.h"
+#include "job/LoadJob.h"
 
 #include <cstdint>
 

@@ -4,7 +4,7 @@
 #include "server/ChallengeCipher.h"
 #include "server/LoadServerResponse.h"
 #include "server/SecureChannel.h"
-#include "workflows/ByteArray.h"
+#include "job/ByteArray.h"
 
 #include <cstdint>
 #include <functional>

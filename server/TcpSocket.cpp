@@ -3,7 +3,7 @@
 #include "platform/MessagePump.h"
 #include "platform/Tick.h"
 #include "server/FormatText.h"
-#include "workflows/LoadJob.h"
+#include "job/LoadJob.h"
 
 #include <cerrno>
 #include <cstring>

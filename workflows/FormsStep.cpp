@@ -6,12 +6,12 @@
 #include "platform/TimingTable.h"
 #include "server/OutcomeCodes.h"
 #include "workflows/IngenicoCaches.h"
-#include "workflows/LoadJob.h"
+#include "job/LoadJob.h"
 #include "workflows/LoadStation.h"
 #include "workflows/ModelButtons.h"
 #include "workflows/Operator.h"
 #include "workflows/OutcomeReport.h"
-#include "workflows/VariantCode.h"
+#include "job/VariantCode.h"
 
 #include <functional>
 #include <vector>

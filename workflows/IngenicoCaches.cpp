@@ -1,7 +1,7 @@
 #include "workflows/IngenicoCaches.h"
 
 #include "platform/Tick.h"
-#include "workflows/DecimalValue.h"
+#include "job/DecimalValue.h"
 
 namespace korvane {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "workflows/ByteArray.h"
+#include "job/ByteArray.h"
 
 #include <cstdint>
 #include <string>

@@ -3,16 +3,16 @@
 #include "pad/RbaPad.h"
 #include "pad/SerialPort.h"
 #include "server/OutcomeCodes.h"
-#include "workflows/DecimalValue.h"
+#include "job/DecimalValue.h"
 #include "workflows/IngenicoCaches.h"
 #include "workflows/IngenicoWorker.h"
-#include "workflows/LoadJob.h"
+#include "job/LoadJob.h"
 #include "workflows/LoadStation.h"
 #include "workflows/LoadWorker.h"
 #include "workflows/Operator.h"
 #include "workflows/OutcomeReport.h"
 #include "workflows/PortCheck.h"
-#include "workflows/VariantCode.h"
+#include "job/VariantCode.h"
 
 #include <algorithm>
 #include <cctype>

@@ -6,7 +6,7 @@
 #include "platform/TimingTable.h"
 #include "server/OutcomeCodes.h"
 #include "workflows/IngenicoCaches.h"
-#include "workflows/LoadJob.h"
+#include "job/LoadJob.h"
 #include "workflows/PortCheck.h"
 
 namespace korvane {

@@ -1,7 +1,7 @@
 #include "workflows/LoadWorker.h"
 
 #include "platform/HeldThread.h"
-#include "workflows/LoadJob.h"
+#include "job/LoadJob.h"
 #include "workflows/Operator.h"
 
 namespace korvane {

@@ -1,6 +1,6 @@
 #include "workflows/ModelButtons.h"
 
-#include "workflows/VariantCode.h"
+#include "job/VariantCode.h"
 
 #include <algorithm>
 #include <string>

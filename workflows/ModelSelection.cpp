@@ -3,15 +3,15 @@
 #include "pad/RbaPad.h"
 #include "pad/SerialPort.h"
 #include "payloads/PayloadCatalogue.h"
-#include "workflows/DecimalValue.h"
+#include "job/DecimalValue.h"
 #include "workflows/IngenicoProcedures.h"
-#include "workflows/LoadJob.h"
+#include "job/LoadJob.h"
 #include "workflows/LoadStation.h"
 #include "workflows/ModelButtons.h"
 #include "workflows/Operator.h"
 #include "workflows/PortCheck.h"
-#include "workflows/StatusMailbox.h"
-#include "workflows/VariantCode.h"
+#include "job/StatusMailbox.h"
+#include "job/VariantCode.h"
 
 #include <memory>
 

@@ -1,7 +1,7 @@
 #include "workflows/OutcomeReport.h"
 
 #include "server/LoadServerClient.h"
-#include "workflows/LoadJob.h"
+#include "job/LoadJob.h"
 #include "workflows/LoadStation.h"
 #include "workflows/Operator.h"
 

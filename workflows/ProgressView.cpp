@@ -1,7 +1,7 @@
 #include "workflows/ProgressView.h"
 
 #include "platform/MessagePump.h"
-#include "workflows/CancelRequested.h"
+#include "job/CancelRequested.h"
 
 namespace korvane {
 

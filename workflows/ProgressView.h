@@ -1,6 +1,6 @@
 #pragma once
 
-#include "workflows/ProgressWindowHandle.h"
+#include "job/ProgressWindowHandle.h"
 
 #include <atomic>
 

@@ -5,9 +5,9 @@
 #include "platform/ConsoleInput.h"
 #include "platform/MessagePump.h"
 #include "platform/TerminationSignal.h"
-#include "workflows/DecimalValue.h"
+#include "job/DecimalValue.h"
 #include "workflows/PortCheck.h"
-#include "workflows/StatusMailbox.h"
+#include "job/StatusMailbox.h"
 
 #include <algorithm>
 #include <strings.h>

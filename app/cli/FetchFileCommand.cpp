@@ -8,7 +8,7 @@
 #include "server/LoadServerClient.h"
 #include "server/Md5.h"
 #include "server/SecurityInterface.h"
-#include "workflows/LoadJob.h"
+#include "job/LoadJob.h"
 #include "workflows/LoadWorker.h"
 
 #include <cstdio>

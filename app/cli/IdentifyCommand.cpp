@@ -3,8 +3,8 @@
 #include "app/cli/ConsoleOperator.h"
 #include "pad/RbaPad.h"
 #include "pad/SerialPort.h"
-#include "workflows/DecimalValue.h"
-#include "workflows/LoadJob.h"
+#include "job/DecimalValue.h"
+#include "job/LoadJob.h"
 #include "workflows/PortCheck.h"
 
 #include <cstdio>

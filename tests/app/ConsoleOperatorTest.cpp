@@ -4,9 +4,9 @@
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 #include "tools/padpeer/PtyPeer.h"
-#include "workflows/CancelRequested.h"
-#include "workflows/LoadJob.h"
-#include "workflows/StatusMailbox.h"
+#include "job/CancelRequested.h"
+#include "job/LoadJob.h"
+#include "job/StatusMailbox.h"
 
 #include <csignal>
 #include <cstdio>

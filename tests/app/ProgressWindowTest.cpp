@@ -1,6 +1,6 @@
 #include "app/ProgressWindow.h"
-#include "workflows/CancelRequested.h"
-#include "workflows/StatusMailbox.h"
+#include "job/CancelRequested.h"
+#include "job/StatusMailbox.h"
 
 #include <QApplication>
 #include <QLabel>

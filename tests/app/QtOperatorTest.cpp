@@ -8,8 +8,8 @@
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 #include "tools/padpeer/PtyPeer.h"
-#include "workflows/CancelRequested.h"
-#include "workflows/LoadJob.h"
+#include "job/CancelRequested.h"
+#include "job/LoadJob.h"
 #include "workflows/LoadWorker.h"
 
 #include <QApplication>

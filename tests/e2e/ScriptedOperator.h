@@ -1,10 +1,10 @@
 #pragma once
 
 #include "pad/SerialPort.h"
-#include "workflows/CancelRequested.h"
+#include "job/CancelRequested.h"
 #include "workflows/Operator.h"
 #include "workflows/ProgressView.h"
-#include "workflows/StatusMailbox.h"
+#include "job/StatusMailbox.h"
 
 #include <deque>
 #include <functional>

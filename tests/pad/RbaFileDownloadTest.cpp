@@ -3,7 +3,7 @@
 #include "pad/ControlChars.h"
 #include "tests/pad/RbaPadRig.h"
 #include "tools/padpeer/PadPeer.h"
-#include "workflows/CancelRequested.h"
+#include "job/CancelRequested.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include "tests/pad/RbaPadRig.h"
 #include "tests/support/ChildProcess.h"
 #include "tools/padpeer/PadPeer.h"
-#include "workflows/CancelRequested.h"
+#include "job/CancelRequested.h"
 
 #include <gtest/gtest.h>
 

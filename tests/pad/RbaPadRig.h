@@ -3,9 +3,9 @@
 #include "pad/RbaPad.h"
 #include "pad/SerialPort.h"
 #include "tests/pad/PadLine.h"
-#include "workflows/LoadJob.h"
-#include "workflows/ProgressWindowHandle.h"
-#include "workflows/StatusMailbox.h"
+#include "job/LoadJob.h"
+#include "job/ProgressWindowHandle.h"
+#include "job/StatusMailbox.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 #include "pad/RbaReplies.h"
 
 #include "pad/ControlChars.h"
-#include "workflows/LoadJob.h"
+#include "job/LoadJob.h"
 
 #include <gtest/gtest.h>
 

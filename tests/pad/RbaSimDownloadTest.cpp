@@ -7,7 +7,7 @@
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 #include "tools/pad-sim/PadSimulator.h"
-#include "workflows/LoadJob.h"
+#include "job/LoadJob.h"
 
 #include <gtest/gtest.h>
 

@@ -4,9 +4,9 @@
 #include "server/OutcomeCodes.h"
 
 #include "tests/tools/LoadServerHarness.h"
-#include "workflows/CancelRequested.h"
-#include "workflows/LoadJob.h"
-#include "workflows/StatusMailbox.h"
+#include "job/CancelRequested.h"
+#include "job/LoadJob.h"
+#include "job/StatusMailbox.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 #include "server/LoadServerClient.h"
 
 #include "tests/server/TlsTestServer.h"
-#include "workflows/LoadJob.h"
-#include "workflows/StatusMailbox.h"
+#include "job/LoadJob.h"
+#include "job/StatusMailbox.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include "pad/RbaLink.h"
 #include "pad/RbaPad.h"
 #include "pad/SerialPort.h"
-#include "workflows/LoadJob.h"
+#include "job/LoadJob.h"
 
 #include <gtest/gtest.h>
 

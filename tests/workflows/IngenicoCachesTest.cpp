@@ -1,7 +1,7 @@
 #include "platform/Tick.h"
 #include "workflows/IngenicoCaches.h"
 #include "workflows/ModelButtons.h"
-#include "workflows/VariantCode.h"
+#include "job/VariantCode.h"
 
 #include <gtest/gtest.h>
 

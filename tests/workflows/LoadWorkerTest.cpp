@@ -1,7 +1,7 @@
 #include "platform/HeldThread.h"
 #include "tests/support/ChildProcess.h"
-#include "workflows/CancelRequested.h"
-#include "workflows/LoadJob.h"
+#include "job/CancelRequested.h"
+#include "job/LoadJob.h"
 #include "workflows/LoadWorker.h"
 #include "workflows/Operator.h"
 

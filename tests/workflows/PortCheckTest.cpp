@@ -1,7 +1,7 @@
 #include "pad/SerialPort.h"
 #include "tests/support/TempDir.h"
 #include "tools/padpeer/PtyPeer.h"
-#include "workflows/DecimalValue.h"
+#include "job/DecimalValue.h"
 #include "workflows/PortCheck.h"
 
 #include <cstdlib>

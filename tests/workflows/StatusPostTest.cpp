@@ -1,5 +1,5 @@
-#include "workflows/LoadJob.h"
-#include "workflows/StatusMailbox.h"
+#include "job/LoadJob.h"
+#include "job/StatusMailbox.h"
 
 #include <atomic>
 #include <gtest/gtest.h>

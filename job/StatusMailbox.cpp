@@ -1,6 +1,6 @@
-#include "workflows/StatusMailbox.h"
+#include "job/StatusMailbox.h"
 
-#include "workflows/ProgressWindowHandle.h"
+#include "job/ProgressWindowHandle.h"
 
 namespace korvane {
 

@@ -1,6 +1,6 @@
-#include "workflows/LoadJob.h"
+#include "job/LoadJob.h"
 
-#include "workflows/StatusMailbox.h"
+#include "job/StatusMailbox.h"
 
 namespace korvane {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "workflows/ByteArray.h"
-#include "workflows/ProgressWindowHandle.h"
+#include "job/ByteArray.h"
+#include "job/ProgressWindowHandle.h"
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "workflows/DecimalValue.h"
+#include "job/DecimalValue.h"
 
 #include <climits>
 

@@ -1,4 +1,4 @@
-#include "workflows/ProgressWindowHandle.h"
+#include "job/ProgressWindowHandle.h"
 
 #include <mutex>
 

@@ -1,4 +1,4 @@
-#include "workflows/CancelRequested.h"
+#include "job/CancelRequested.h"
 
 namespace korvane {
 
