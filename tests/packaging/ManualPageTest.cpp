@@ -122,6 +122,9 @@ std::vector<ProgramPage> programPages() {
     return pages;
 }
 
+// Failures name the program, not the bytes of the case.
+void PrintTo(const ProgramPage& page, std::ostream* out) { *out << page.program; }
+
 class ManualPageTest : public ::testing::TestWithParam<ProgramPage> {};
 
 // Options are added to the programs in parallel with the pages; this names
