@@ -40,6 +40,8 @@ for program in "$@"; do
   [ -x "$program" ] || { echo "demo.sh: $program is missing; $MISSING_HINT." >&2; exit 2; }
 done
 
+if [ "$INSTALLED" = 1 ]; then echo "== Installed programs: $*"; fi
+
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/korvane-demo.XXXXXX")
 SERVER_PID=""
 PAD_PID=""

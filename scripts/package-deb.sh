@@ -14,15 +14,15 @@ done
 # Packaged files and folders are root's, 644 and 755, whatever the builder's umask.
 umask 022
 # Debian's hardening flags, all of them (fortified functions, stack protector,
-# read-only relocations bound at start-up).
-DEB_BUILD_MAINT_OPTIONS=hardening=+all
-export DEB_BUILD_MAINT_OPTIONS
+# read-only relocations bound at start-up). Given to cmake every time, since
+# CXXFLAGS and LDFLAGS from the environment count only at the first configure.
+export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 CXXFLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)"
 LDFLAGS=$(dpkg-buildflags --get LDFLAGS)
-export CXXFLAGS LDFLAGS
 
 cmake -S "$ROOT" -B "$DEB_BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
   -DKORVANE_SANITIZE=OFF -DKORVANE_BUILD_BENCHMARKS=OFF -DKORVANE_BUILD_FUZZERS=OFF \
+  -DCMAKE_CXX_FLAGS="$CXXFLAGS" -DCMAKE_EXE_LINKER_FLAGS="$LDFLAGS" \
   -DCMAKE_INSTALL_PREFIX=/usr "$@" >/dev/null
 ninja -C "$DEB_BUILD_DIR"
 rm -f "$DEB_BUILD_DIR"/korvane-field-loader_*.deb
