@@ -4,12 +4,11 @@
 #include <QPixmap>
 
 namespace korvane {
-namespace {
 
-QPixmap drawPad(int size) {
-    QPixmap pixmap(size, size);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
+QImage appIconImage(int size) {
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
     const qreal unit = size / 32.0;
     // Body, display and a 3 x 4 key block.
@@ -27,14 +26,13 @@ QPixmap drawPad(int size) {
                                     unit, unit);
         }
     }
-    return pixmap;
+    painter.end();
+    return image;
 }
-
-}  // namespace
 
 QIcon appIcon() {
     QIcon icon;
-    for (int size : {16, 32, 48, 64}) icon.addPixmap(drawPad(size));
+    for (int size : {16, 32, 48, 64}) icon.addPixmap(QPixmap::fromImage(appIconImage(size)));
     return icon;
 }
 

@@ -1,6 +1,7 @@
 #include "app/PadLoaderApp.h"
 
 #include "app/AppIcon.h"
+#include "app/DesktopCommandLine.h"
 #include "app/MainWindow.h"
 #include "app/ModelButtonPress.h"
 #include "app/MessageBox.h"
@@ -19,6 +20,8 @@ bool PadLoaderApp::isInstanceCheckOnly(int argc, char** argv) {
 }
 
 int PadLoaderApp::run(int argc, char** argv) {
+    if (const std::optional<int> status = answerInformationRequest(argc, argv)) return *status;
+
     // First, so a SIGTERM that arrives once the lock is held closes the window
     // the orderly way.
     const int signalPipe = installTerminationSignalPipe();

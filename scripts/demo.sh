@@ -2,29 +2,45 @@
 # The demo: a reference load server with sample packages and a simulated
 # iPP350 on COM 1, both on this machine, then one load of that pad with
 # korvane-load (or with the window, --gui), and the record the server kept.
-# Uses an existing build in BUILD_DIR (default build/).
+# Uses an existing build in BUILD_DIR (default build/), or with --installed
+# the programs installed on PATH (the Debian package).
 set -eu
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD_DIR=${BUILD_DIR:-$ROOT/build}
-SERVER=$BUILD_DIR/tools/load-server/korvane-load-server
-PAD_SIM=$BUILD_DIR/tools/pad-sim/korvane-pad-sim
-LOAD=$BUILD_DIR/app/cli/korvane-load
-WINDOW=$BUILD_DIR/app/korvane-field-loader
 
 GUI=0
-case "${1:-}" in
-  "") ;;
-  --gui) GUI=1 ;;
-  *) echo "usage: demo.sh [--gui]" >&2; exit 2 ;;
-esac
+INSTALLED=0
+for argument in "$@"; do
+  case "$argument" in
+    --gui) GUI=1 ;;
+    --installed) INSTALLED=1 ;;
+    *) echo "usage: demo.sh [--gui] [--installed]" >&2; exit 2 ;;
+  esac
+done
+if [ "$INSTALLED" = 1 ]; then
+  on_path() { command -v "$1" 2>/dev/null || echo "$1"; }
+  SERVER=$(on_path korvane-load-server)
+  PAD_SIM=$(on_path korvane-pad-sim)
+  LOAD=$(on_path korvane-load)
+  WINDOW=$(on_path korvane-field-loader)
+  MISSING_HINT="install the package (scripts/package-deb.sh, then apt-get install)"
+else
+  SERVER=$BUILD_DIR/tools/load-server/korvane-load-server
+  PAD_SIM=$BUILD_DIR/tools/pad-sim/korvane-pad-sim
+  LOAD=$BUILD_DIR/app/cli/korvane-load
+  WINDOW=$BUILD_DIR/app/korvane-field-loader
+  MISSING_HINT="build first (scripts/build.sh)"
+fi
 if [ "$GUI" = 1 ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "demo.sh --gui needs a display (DISPLAY or WAYLAND_DISPLAY); without one, run demo.sh alone." >&2
   exit 2
 fi
 if [ "$GUI" = 1 ]; then set -- "$SERVER" "$PAD_SIM" "$WINDOW"; else set -- "$SERVER" "$PAD_SIM" "$LOAD"; fi
 for program in "$@"; do
-  [ -x "$program" ] || { echo "demo.sh: $program is missing; build first (scripts/build.sh)." >&2; exit 2; }
+  [ -x "$program" ] || { echo "demo.sh: $program is missing; $MISSING_HINT." >&2; exit 2; }
 done
+
+if [ "$INSTALLED" = 1 ]; then echo "== Installed programs: $*"; fi
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/korvane-demo.XXXXXX")
 SERVER_PID=""

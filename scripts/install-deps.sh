@@ -1,10 +1,11 @@
 #!/bin/sh
-# Installs what building and testing need on Debian 12 (sudo when not root).
+# Installs what building, testing and packaging need on Debian 12 (sudo when not root).
 set -eu
 SUDO=""
 if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
 PACKAGES="cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libssl-dev openssl \
-  libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev fonts-dejavu-core"
+  libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev fonts-dejavu-core \
+  dpkg-dev file lintian man-db desktop-file-utils"
 missing=""
 for p in $PACKAGES; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -1,4 +1,5 @@
 #include "platform/InstanceLock.h"
+#include "platform/Version.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 
@@ -67,6 +68,25 @@ TEST_F(FieldLoaderProcessTest, InstanceCheckOnlyEndsAtOnceAndLeavesTheSettingsAl
     EXPECT_EQ(work_.read(kSettingsName), std::string("\x02" "42", 3));
     EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
     EXPECT_EQ(after.st_ino, before.st_ino);
+}
+
+// Even while a copy runs: they are answered before the lock, and without a display.
+TEST_F(FieldLoaderProcessTest, HelpAndVersionAnswerWithoutWindowOrLock) {
+    test::ChildProcess first(KORVANE_FIELD_LOADER_PATH, {}, options());
+    ASSERT_TRUE(test::waitUntil([&] { return lockIsHeld(); }, 20000)) << first.standardError();
+    const std::pair<std::string, std::string> cases[] = {
+        {"--help", "Usage: korvane-field-loader [-i]\n"},
+        {"--version", std::string("korvane-field-loader ") + kProgramVersion + "\n"},
+    };
+    for (const auto& [flag, firstLine] : cases) {
+        test::ChildProcess child(KORVANE_FIELD_LOADER_PATH, {flag}, options(false));
+        EXPECT_EQ(child.waitForExit(20000), 0) << flag << ": " << child.standardError();
+        EXPECT_EQ(child.standardOutput().rfind(firstLine, 0), 0u) << flag << ": " << child.standardOutput();
+        EXPECT_EQ(child.standardError(), "") << flag;
+    }
+    EXPECT_FALSE(work_.exists(kSettingsName));
+    first.signal(SIGTERM);
+    EXPECT_EQ(first.waitForExit(20000), 0);
 }
 
 TEST_F(FieldLoaderProcessTest, SecondCopyIsRefusedAndTheFirstEndsInOrder) {
