@@ -49,6 +49,7 @@ LoadServerClient::LoadServerClient(const InstallationConfig& installation, LoadJ
 LoadServerClient::~LoadServerClient() = default;
 
 bool LoadServerClient::ConnectToLoadServer() {
+    setServerCertificatePin(installation_.serverCertificateSha256);
     if (Open(installation_.primaryHost, installation_.port, kConnectTimeoutMs)) return true;
     return Open(installation_.secondaryHost, installation_.port, kConnectTimeoutMs);
 }
