@@ -61,6 +61,8 @@ public:
     // the next Open on; a mismatch fails it, before anything is sent, with a
     // text that names both fingerprints.
     void setServerCertificatePin(const std::string& fingerprintHex) { pin_.set(fingerprintHex); }
+    // True when the last handshake failed because the pin refused the certificate.
+    bool certificateRefused() const { return !pin_.refusal().empty(); }
     // What the open session uses, for diagnosis; empty when not connected.
     std::string protocolVersion() const;
     std::string cipherName() const;

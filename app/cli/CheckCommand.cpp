@@ -93,8 +93,8 @@ void checkHost(Report& report, const std::string& label, const std::string& host
                const InstallationConfig& installation, const std::string& probeFile) {
     const std::string what = label + " " + host;
     std::string address, error;
-    if (!report.line(TcpSocket::LookUp(host, address, error), what + ": name lookup", address.empty() ? error : address))
-        return;
+    const bool found = TcpSocket::LookUp(host, address, error);
+    if (!report.line(found, what + ": name lookup", found ? host + " is " + address : error)) return;
 
     TcpSocket socket;
     const bool connected = socket.Connect(host, installation.port, LoadServerClient::kConnectTimeoutMs);
@@ -147,8 +147,12 @@ void checkPort(Report& report, const std::string& portText) {
     std::string error;
     if (!checkAndOpenPort(port, decimalValue(portText), kPadBaudRate, error)) {
         std::string reason = error;
-        if (const std::optional<DeviceAccessProblem> problem = takeDeviceOpenFailure())
-            reason += " " + deviceAccessProblemText(*problem);
+        if (const std::optional<DeviceAccessProblem> problem = takeDeviceOpenFailure()) {
+            std::string detail = deviceAccessProblemText(*problem);
+            for (std::size_t at = detail.find('\n'); at != std::string::npos; at = detail.find('\n', at))
+                detail.replace(at, 1, "; ");
+            reason += " (" + detail + ")";
+        }
         report.line(false, what, reason);
         return;
     }
