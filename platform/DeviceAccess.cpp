@@ -85,7 +85,10 @@ std::string permissionRemedy(const std::string& device) {
                "\" no read and write access; have the administrator give it to the serial group (on Debian a udev "
                "rule with GROUP=\"dialout\", MODE=\"0660\")";
     }
-    if (processHasGroup(info.st_gid)) return {};
+    if (processHasGroup(info.st_gid)) {
+        return "this user is in group \"" + group + "\", which may use the device, yet was refused: look for an "
+               "access control list or security policy on it (getfacl " + device + ")";
+    }
     if (userListedInGroup(info.st_gid)) {
         return "user \"" + user + "\" is in group \"" + group +
                "\", which owns the device, but this session started before that: log out and in again";
