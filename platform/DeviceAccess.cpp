@@ -114,6 +114,10 @@ DeviceAccessProblem describeDeviceAccessProblem(const std::string& devicePath, i
         problem.remedy = "the device is not there: check that the pad is plugged in and powered; `korvane-load ports` "
                          "lists the serial devices present";
         break;
+    case ENOTTY:
+        problem.remedy = "this is no serial device: point the comN entry at the pad's device (`korvane-load ports` "
+                         "lists the serial devices present)";
+        break;
     case EBUSY:
     case EWOULDBLOCK:
         problem.remedy = "another program holds the device; close it (`fuser " + problem.device + "` shows which)";
