@@ -30,6 +30,14 @@ std::string resolved(const std::string& path) {
     return ::realpath(path.c_str(), buffer) != nullptr ? std::string(buffer) : path;
 }
 
+// Where a path leads: the device, or for a link to nothing what it names.
+std::string leadsTo(const std::string& path) {
+    char buffer[PATH_MAX];
+    if (::realpath(path.c_str(), buffer) != nullptr) return buffer;
+    const ssize_t length = ::readlink(path.c_str(), buffer, sizeof buffer - 1);
+    return length > 0 ? std::string(buffer, static_cast<std::size_t>(length)) : path;
+}
+
 int refusedError(const std::string& path) {
     std::lock_guard<std::mutex> guard(refusalsLock);
     if (refusals().empty()) return 0;
@@ -102,7 +110,7 @@ std::string permissionRemedy(const std::string& device) {
 DeviceAccessProblem describeDeviceAccessProblem(const std::string& devicePath, int error) {
     DeviceAccessProblem problem;
     problem.devicePath = devicePath;
-    problem.device = resolved(devicePath);
+    problem.device = leadsTo(devicePath);
     problem.error = error;
     problem.reason = std::strerror(error);
     switch (error) {

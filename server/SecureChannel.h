@@ -55,6 +55,8 @@ public:
     void NotifyShutdown();
 
     bool isConnected() const { return connected_; }
+    // Known after the first handshake; 0 before.
+    std::size_t maximumMessageSize() const { return maximumMessage_; }
 
     // The installation's pin of the server's certificate (64 upper-case hex
     // digits; empty: none). Checked at every handshake and renegotiation from
@@ -68,8 +70,6 @@ public:
     std::string cipherName() const;
     // The server's leaf certificate, as `openssl x509 -fingerprint -sha256` shows it.
     std::string serverCertificateSha256() const;
-    // Known after the first handshake; 0 before.
-    std::size_t maximumMessageSize() const { return maximumMessage_; }
 
 private:
     enum class HandshakeStatus { Ok, ContinueNeeded, IncompleteMessage, InternalError, Failed };

@@ -3,6 +3,7 @@
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 #include "tests/tools/LoadServerHarness.h"
+#include "tests/tools/PadSimHarness.h"
 
 #include <gtest/gtest.h>
 
@@ -224,6 +225,28 @@ TEST_F(CheckCommand, AFetchIsHeldToThePinAndARefusedServerIsSentNoRequest) {
     const test::Table operations = server->waitForOperations(1);
     ASSERT_EQ(operations.rows.size(), 1u);
     EXPECT_EQ(operations.at(0, "closing_text"), "LOAD SUCCESSFUL");
+}
+
+TEST_F(CheckCommand, WithAPortThePortIsOpenedAndTheRbaPadIdentified) {
+    test::PadSimProcess pad({"--model", "iPP350", "--app-version", "2301"});
+    ASSERT_TRUE(pad.ready()) << pad.output();
+    dir.write("loader.conf", configText(server->port(), test::kSecret));
+    const CliRun found = check("loader.conf", {"--port", "1"});
+    EXPECT_EQ(found.status, 0) << found.out << found.err;
+    EXPECT_NE(found.out.find("OK   COM port 1: opened at 115200 baud\n"
+                             "OK   COM port 1: RBA identification: model iPP350, application 2301"),
+              std::string::npos)
+        << found.out;
+    ASSERT_TRUE(pad.saysSoon("00. reset")) << "the pad is left idle";
+
+    // A number no device answers to.
+    std::filesystem::create_symlink(pad.devices.file("unplugged"), pad.devices.file("com9"));
+    const CliRun missing = check("loader.conf", {"--port", "9"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.out.find("FAIL COM port 9: Failed on Com Port Access. (cannot open " + pad.devices.file("com9") +
+                               " -> " + pad.devices.file("unplugged") + ": No such file or directory; remedy: "),
+              std::string::npos)
+        << missing.out;
 }
 
 }  // namespace
