@@ -2,6 +2,7 @@
 
 #include "pad/LinkTrace.h"
 #include "platform/ComPortDevices.h"
+#include "platform/DeviceAccess.h"
 #include "platform/MessagePump.h"
 #include "platform/Tick.h"
 
@@ -80,6 +81,7 @@ void SerialPort::noteDeviceError(int error) {
 bool SerialPort::open(int portNumber, int baudRate, char parity, char dataBits, char stopBits, bool resetSettings) {
     if (isOpen() && !close()) return false;
     lastError_.clear();
+    forgetDeviceOpenFailure();
     // Everything that can be judged without the device is judged first, so
     // that a bad request never toggles the lines of whatever is connected.
     if (portNumber < kFirstComPort || portNumber > kLastComPort) {
@@ -101,9 +103,10 @@ bool SerialPort::open(int portNumber, int baudRate, char parity, char dataBits, 
     }
 
     const std::string path = comPortDevicePath(portNumber);
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = openDeviceNode(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
+        noteDeviceOpenFailure(describeDeviceAccessProblem(path, error));
         char target[PATH_MAX];
         const ssize_t length = ::readlink(path.c_str(), target, sizeof(target) - 1);
         fail("cannot open " + path + (length > 0 ? " -> " + std::string(target, static_cast<size_t>(length)) : ""),
@@ -113,6 +116,7 @@ bool SerialPort::open(int portNumber, int baudRate, char parity, char dataBits, 
     bool exclusive = false;
     auto abandon = [&](const std::string& what, int error) {
         fail(path + ": " + what, error);
+        if (error != 0) noteDeviceOpenFailure(describeDeviceAccessProblem(path, error));
         // Only our own claim is given up: another holder's must stand.
         if (exclusive) ::ioctl(fd, TIOCNXCL);
         ::close(fd);

@@ -13,6 +13,8 @@ namespace {
 
 constexpr const char* kSection = "load-server";
 constexpr const char* kKeys[] = {"primary-host", "secondary-host", "port", "installation-serial", "challenge-secret"};
+constexpr const char* kOptionalKeys[] = {kCertificatePinKey};
+constexpr std::size_t kSha256HexDigits = 64;
 
 std::string trim(const std::string& text) {
     const auto first = text.find_first_not_of(" \t\r\n");
@@ -24,7 +26,22 @@ std::string trim(const std::string& text) {
 bool isKnownKey(const std::string& key) {
     for (const char* known : kKeys)
         if (key == known) return true;
+    for (const char* known : kOptionalKeys)
+        if (key == known) return true;
     return false;
+}
+
+// A fingerprint as `openssl x509 -fingerprint -sha256` prints it, or without
+// the colons, in either case; the result is 64 upper-case digits.
+bool parseSha256Fingerprint(const std::string& text, std::string& fingerprint) {
+    fingerprint.clear();
+    for (char c : text) {
+        if (c == ':') continue;
+        if (c >= 'a' && c <= 'f') c = static_cast<char>(c - 'a' + 'A');
+        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return false;
+        fingerprint += c;
+    }
+    return fingerprint.size() == kSha256HexDigits;
 }
 
 std::string keyError(const std::string& path, const std::string& key, const std::string& what) {
@@ -86,12 +103,12 @@ InstallationConfigResult parseInstallationConfig(const std::string& text, const 
                            " is not of the form key = value";
             return result;
         }
-        if (section != kSection) continue;
         const std::string key = trim(content.substr(0, equals));
-        if (!isKnownKey(key)) {
-            result.warnings.push_back("Installation configuration " + path + ": unknown key \"" + key +
-                                      "\" in [" + kSection + "] ignored");
-            continue;
+        if (section != kSection || !isKnownKey(key)) {
+            result.error = "Installation configuration " + path + ": unknown key \"" + key + "\" " +
+                           (section.empty() ? "outside any section" : "in [" + section + "]") + " (line " +
+                           std::to_string(lineNumber) + ")";
+            return result;
         }
         if (values.count(key) != 0) {
             result.error = keyError(path, key, "is given more than once");
@@ -126,6 +143,13 @@ InstallationConfigResult parseInstallationConfig(const std::string& text, const 
         result.error = keyError(path, "challenge-secret",
                                 "must be exactly 33 upper-case letters and digits (found " +
                                     std::to_string(config.challengeSecret.size()) + " characters)");
+        return result;
+    }
+    if (values.count(kCertificatePinKey) != 0 &&
+        !parseSha256Fingerprint(values[kCertificatePinKey], config.serverCertificateSha256)) {
+        result.error = keyError(path, kCertificatePinKey,
+                                "must be a SHA-256 fingerprint, 64 hexadecimal digits (colons allowed), found \"" +
+                                    values[kCertificatePinKey] + "\"");
         return result;
     }
     result.ok = true;

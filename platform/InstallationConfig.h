@@ -14,6 +14,10 @@ struct InstallationConfig {
     uint16_t port = 0;
     std::string installationSerial;
     std::string challengeSecret;
+    // The load server's certificate pin: the SHA-256 fingerprint of its leaf
+    // certificate as 64 upper-case hexadecimal digits; empty when none is set,
+    // and then no certificate is checked.
+    std::string serverCertificateSha256;
 };
 
 struct InstallationConfigResult {
@@ -27,12 +31,15 @@ struct InstallationConfigResult {
 inline constexpr const char* kDefaultInstallationConfigPath = "/etc/korvane-field-loader/loader.conf";
 inline constexpr const char* kInstallationConfigEnv = "KORVANE_LOADER_CONFIG";
 inline constexpr std::size_t kChallengeSecretLength = 33;
+inline constexpr const char* kCertificatePinKey = "server-certificate-sha256";
 
 // The file to read: `explicitPath` (the CLI's --config) when non-empty, else
 // $KORVANE_LOADER_CONFIG when set and non-empty, else the system default.
 std::string locateInstallationConfig(const std::string& explicitPath = {});
 
-// Parses INI text; `path` only names the file in messages.
+// Parses INI text; `path` only names the file in messages. A key it does not
+// know, in any section, is an error: a mistyped optional key would otherwise
+// silently do nothing.
 InstallationConfigResult parseInstallationConfig(const std::string& text, const std::string& path);
 
 // Reads and parses the file; also warns when group or others may read it.

@@ -49,8 +49,14 @@ LoadServerClient::LoadServerClient(const InstallationConfig& installation, LoadJ
 LoadServerClient::~LoadServerClient() = default;
 
 bool LoadServerClient::ConnectToLoadServer() {
+    setServerCertificatePin(installation_.serverCertificateSha256);
     if (Open(installation_.primaryHost, installation_.port, kConnectTimeoutMs)) return true;
-    return Open(installation_.secondaryHost, installation_.port, kConnectTimeoutMs);
+    // A certificate the pin refused may be an attack: the operator must see
+    // it even when the secondary host then fails for another reason.
+    const std::string refused = certificateRefused() ? LastErrorText() : std::string();
+    if (Open(installation_.secondaryHost, installation_.port, kConnectTimeoutMs)) return true;
+    if (!refused.empty() && LastErrorText() != refused) setLastErrorText(refused + "\r\n" + LastErrorText());
+    return false;
 }
 
 long LoadServerClient::ReceiveMessage(uint32_t timeBudgetMs, bool blockMode) {

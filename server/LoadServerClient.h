@@ -39,6 +39,8 @@ public:
     const InstallationConfig& installation() const { return installation_; }
 
     // The primary host, else the secondary; both failing leaves the secondary's text.
+    // Both are held to the installation's certificate pin when it has one; a
+    // certificate the pin refused at the primary stays named in the text.
     bool ConnectToLoadServer();
 
     // Fills the receive buffer with one message. Each read waits up to the

@@ -50,6 +50,12 @@ int SecureChannel::securityStatus(int sslResult) const {
     return context_ != nullptr ? SSL_get_error(context_, sslResult) : -1;
 }
 
+bool SecureChannel::reportPinRefusal() {
+    if (pin_.refusal().empty()) return false;
+    setLastErrorText(pin_.refusal());
+    return true;
+}
+
 bool SecureChannel::hasUndecryptedInput() const {
     if (context_ == nullptr) return false;
     return BIO_ctrl_pending(networkIn_) > 0 || SSL_has_pending(context_) == 1;
@@ -107,6 +113,7 @@ bool SecureChannel::PerformHandshake() {
     // The server name goes out as SNI, as the original passes it as the target;
     // an address literal is not a valid SNI name.
     if (!isNumericAddress(targetName_)) SSL_set_tlsext_host_name(context_, targetName_.c_str());
+    pin_.attach(context_);
 
     // The first call only produces the ClientHello; it must ask for the server's answer.
     ERR_clear_error();
@@ -120,7 +127,10 @@ bool SecureChannel::PerformHandshake() {
         return false;
     }
 
-    if (HandshakeLoop(true) != HandshakeStatus::Ok) return false;
+    if (HandshakeLoop(true) != HandshakeStatus::Ok || !pin_.accepts(context_)) {
+        reportPinRefusal();
+        return false;
+    }
     // Application data that came with the last flight waits for the first receive.
     const std::size_t extra = BIO_ctrl_pending(networkIn_);
     if (extra > 0) {
@@ -266,6 +276,7 @@ int SecureChannel::ReceiveAndDecrypt(std::size_t& bytesAppended, std::string& te
             }
             const int statusCode = securityStatus(result);
             sendQueuedOutput();  // the alert, if any; the failure is reported either way
+            if (reportPinRefusal()) return kRenegotiationFailed;
             if (renegotiating) {
                 setLastErrorText(kRenegotiationText);
                 return kRenegotiationFailed;

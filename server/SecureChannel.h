@@ -1,5 +1,6 @@
 #pragma once
 
+#include "server/CertificatePin.h"
 #include "server/SecurityInterface.h"
 #include "server/TcpSocket.h"
 
@@ -57,6 +58,19 @@ public:
     // Known after the first handshake; 0 before.
     std::size_t maximumMessageSize() const { return maximumMessage_; }
 
+    // The installation's pin of the server's certificate (64 upper-case hex
+    // digits; empty: none). Checked at every handshake and renegotiation from
+    // the next Open on; a mismatch fails it, before anything is sent, with a
+    // text that names both fingerprints.
+    void setServerCertificatePin(const std::string& fingerprintHex) { pin_.set(fingerprintHex); }
+    // True when the last handshake failed because the pin refused the certificate.
+    bool certificateRefused() const { return !pin_.refusal().empty(); }
+    // What the open session uses, for diagnosis; empty when not connected.
+    std::string protocolVersion() const;
+    std::string cipherName() const;
+    // The server's leaf certificate, as `openssl x509 -fingerprint -sha256` shows it.
+    std::string serverCertificateSha256() const;
+
 private:
     enum class HandshakeStatus { Ok, ContinueNeeded, IncompleteMessage, InternalError, Failed };
 
@@ -71,6 +85,8 @@ private:
     // Records queued on the input side that OpenSSL has not decrypted yet.
     bool hasUndecryptedInput() const;
     int securityStatus(int sslResult) const;
+    // True (with the text set) when the pin refused the server's certificate.
+    bool reportPinRefusal();
     void releaseContext();
 
     SecurityInterface* security_;
@@ -85,6 +101,7 @@ private:
     std::vector<uint8_t> messageBuffer_;
     // Bytes that arrived with the last handshake flight, for the first receive.
     std::string pendingData_;
+    CertificatePin pin_;
 };
 
 }  // namespace korvane

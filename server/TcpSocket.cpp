@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
@@ -52,6 +53,18 @@ int lookUpIpv4(const std::string& hostName, in_addr& address) {
 }  // namespace
 
 TcpSocket::~TcpSocket() { Close(); }
+
+bool TcpSocket::LookUp(const std::string& hostName, std::string& address, std::string& errorText) {
+    in_addr found{};
+    const int lookupError = lookUpIpv4(hostName, found);
+    if (lookupError != 0) {
+        errorText = formatText("DNS Lookup of '%s' Failed with Error %d.", hostName.c_str(), lookupError);
+        return false;
+    }
+    char text[INET_ADDRSTRLEN] = {};
+    address = ::inet_ntop(AF_INET, &found, text, sizeof text) != nullptr ? text : "";
+    return true;
+}
 
 void TcpSocket::postStatus(const std::string& text) const {
     if (owner_ != nullptr) owner_->postStatus(text);

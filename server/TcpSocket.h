@@ -30,6 +30,9 @@ public:
     bool Connect(const std::string& hostName, uint16_t port, uint32_t timeoutMs);
     // No effect when no socket is open.
     void Close();
+    // The name lookup Connect makes, alone, for diagnosis: the address in
+    // dotted form, or false with Connect's lookup text.
+    static bool LookUp(const std::string& hostName, std::string& address, std::string& errorText);
 
     // Waits up to `timeoutMs` for data and reads what is there, at most `size`
     // bytes. Returns the count; 0 for a time-out, or a closed or dead

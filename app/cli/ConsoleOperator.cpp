@@ -1,6 +1,7 @@
 #include "app/cli/ConsoleOperator.h"
 
 #include "app/PromptTexts.h"
+#include "app/cli/PortAccessAdvice.h"
 #include "pad/SerialPort.h"
 #include "platform/ConsoleInput.h"
 #include "platform/MessagePump.h"
@@ -155,7 +156,11 @@ void ConsoleOperator::takeSignals() {
     target->cancel();
 }
 
-void ConsoleOperator::showMessage(const std::string& text) { print(streams_.out, normaliseLineEnds(text)); }
+void ConsoleOperator::showMessage(const std::string& text) {
+    print(streams_.out, normaliseLineEnds(text));
+    const std::string advice = portAccessAdvice(text);
+    if (!advice.empty()) print(streams_.err, advice);
+}
 
 std::unique_ptr<ProgressView> ConsoleOperator::openProgressWindow() {
     return std::make_unique<ConsoleProgress>(*this);

@@ -1,6 +1,7 @@
 #include "app/cli/FetchFileCommand.h"
 
 #include "app/cli/ConsoleOperator.h"
+#include "app/cli/ServerOnlyClient.h"
 #include "platform/FileReplace.h"
 #include "platform/InstallationConfig.h"
 #include "server/ChallengeCipher.h"
@@ -25,13 +26,6 @@ constexpr const char* kCipherFailedText =
     "Could Not Initialize Crypto \r\nEnsure that 128 bit encryption is installed.- FATAL Error!!";
 // A fetched file may be one of the pads' security files.
 constexpr mode_t kOutputMode = 0600;
-
-// The server side only: this command never talks to a pad.
-class ServerOnlyClient : public LoadServerClient {
-public:
-    using LoadServerClient::LoadServerClient;
-    int loadPackingList() override { return 0; }
-};
 
 int usageError(const std::string& text) {
     std::fprintf(stderr, "korvane-load fetch-file: %s\nUsage: korvane-load %s\n", text.c_str(), kUsage);

@@ -1,6 +1,7 @@
 #include "app/cli/IdentifyCommand.h"
 
 #include "app/cli/ConsoleOperator.h"
+#include "app/cli/PortAccessAdvice.h"
 #include "pad/RbaPad.h"
 #include "pad/SerialPort.h"
 #include "job/DecimalValue.h"
@@ -18,6 +19,8 @@ void printLine(const char* label, const std::string& value) { std::printf("%-22s
 // A failure is what the window's message box would say.
 int fail(const std::string& text) {
     std::printf("%s\n", ConsoleOperator::normaliseLineEnds(text).c_str());
+    const std::string advice = portAccessAdvice(text);
+    if (!advice.empty()) std::fprintf(stderr, "%s\n", advice.c_str());
     return kExitFailure;
 }
 

@@ -1,6 +1,7 @@
 #include "app/cli/PortsCommand.h"
 
 #include "platform/ComPortDevices.h"
+#include "platform/DeviceAccess.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +28,17 @@ long ttySIndex(const std::string& device) {
     return *end == '\0' ? index : -1;
 }
 
+// Whether this user may open the device, and why not. Opening it to find out
+// would raise the modem lines of whatever is connected, so only its
+// permissions are asked.
+std::string accessNote(const std::string& device, std::map<std::string, DeviceAccessProblem>& refused) {
+    const int error = deviceAccessError(device);
+    if (error == 0) return "  (this user can open it)";
+    const DeviceAccessProblem problem = describeDeviceAccessProblem(device, error);
+    refused.emplace(problem.device, problem);
+    return "  (this user cannot open it: " + problem.reason + ")";
+}
+
 int runPorts(const CommonOptions&, const std::vector<std::string>& args) {
     if (!args.empty()) {
         std::fprintf(stderr, "korvane-load ports: unexpected argument \"%s\"\n", args.front().c_str());
@@ -39,12 +51,14 @@ int runPorts(const CommonOptions&, const std::vector<std::string>& args) {
 
     std::map<int, std::string> lines;
     std::set<std::string> reached;
+    std::map<std::string, DeviceAccessProblem> refused;
     for (const ComPortMapping& mapping : mappedComPorts()) {
         std::string line = "com" + std::to_string(mapping.portNumber) + " -> " + mapping.target;
         if (mapping.resolvedPath.empty()) {
             line += "  (device missing)";
         } else {
             if (mapping.resolvedPath != mapping.target) line += "  (" + mapping.resolvedPath + ")";
+            line += accessNote(mapping.resolvedPath, refused);
             reached.insert(mapping.resolvedPath);
         }
         lines[mapping.portNumber] = line;
@@ -54,7 +68,7 @@ int runPorts(const CommonOptions&, const std::vector<std::string>& args) {
         const long index = ttySIndex(device);
         if (index < 0 || index + 1 > kLastComPort || lines.count(static_cast<int>(index) + 1) != 0) continue;
         const int number = static_cast<int>(index) + 1;
-        lines[number] = device + "  (default, no com" + std::to_string(number) + " entry)";
+        lines[number] = device + "  (default, no com" + std::to_string(number) + " entry)" + accessNote(device, refused);
         reached.insert(canonical(device));
     }
 
@@ -66,11 +80,13 @@ int runPorts(const CommonOptions&, const std::vector<std::string>& args) {
     bool anyUnreached = false;
     for (const std::string& device : present) {
         if (reached.count(canonical(device)) != 0) continue;
-        std::printf("  %s\n", device.c_str());
+        std::printf("  %s%s\n", device.c_str(), accessNote(device, refused).c_str());
         anyUnreached = true;
     }
     if (!anyUnreached) std::printf("  (none)\n");
     std::printf("To give a device number N: ln -s DEVICE %s/comN\n", folder.c_str());
+    for (const auto& [device, problem] : refused)
+        if (!problem.remedy.empty()) std::printf("%s: %s\n", device.c_str(), problem.remedy.c_str());
     return kExitSuccess;
 }
 

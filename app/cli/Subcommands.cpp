@@ -1,3 +1,4 @@
+#include "app/cli/CheckCommand.h"
 #include "app/cli/CommandLine.h"
 #include "app/cli/FetchFileCommand.h"
 #include "app/cli/IdentifyCommand.h"
@@ -10,6 +11,7 @@ namespace korvane {
 const std::vector<Subcommand>& subcommands() {
     static const std::vector<Subcommand> commands = {
         portsSubcommand(),
+        checkSubcommand(),
         identifySubcommand(),
         fetchFileSubcommand(),
         loadSubcommand(),

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -222,6 +223,21 @@ TEST(IngenicoLoad, APadOn230cGetsOnlyTheConfigurationBundle) {
     EXPECT_FALSE(rig.padHas(rig.infoFileName("iPP350_RBA")));
     ASSERT_TRUE(rig.padHas(rig.infoFileName("iPP350_KVS_SERIAL")));
     EXPECT_TRUE(rig.padFile(rig.infoFileName("iPP350_KVS_SERIAL")) == rig.sample("configs/iPP350_KVS_SERIAL.bin"));
+}
+
+TEST(IngenicoLoad, AServerCertificateOtherThanThePinnedOneStopsTheLoadBeforeAnyRequest) {
+    LoadRig rig;
+    // The rig's server makes a fresh certificate at start-up: no pin of zeros matches it.
+    std::ofstream(rig.configPath(), std::ios::app) << "server-certificate-sha256 = " << std::string(64, '0') << "\n";
+    const test::LoadRun run = rig.load("Ingenico iPP350");
+    EXPECT_EQ(run.status, 1) << context(run);
+    // Both hosts refused it; the message box names both fingerprints.
+    EXPECT_TRUE(run.says("Error Returned trying to Retrieve Load Identifier:\nThe load server's certificate does not "
+                         "match the installation's pin: expected SHA-256 00:00:"))
+        << context(run);
+    EXPECT_TRUE(run.says(", received SHA-256 ")) << context(run);
+    EXPECT_EQ(run.lastLine(), "outcome: none") << context(run);
+    EXPECT_EQ(rig.requests(), std::vector<std::string>{});
 }
 
 }  // namespace

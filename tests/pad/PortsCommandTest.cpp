@@ -22,7 +22,7 @@ TEST(PortsCommand, ListsMappedNumbersAndTheirDevices) {
     ASSERT_EQ(ports.waitForExit(20000), 0) << ports.standardError();
     const std::string out = ports.standardOutput();
     EXPECT_NE(out.find("Device folder: " + folder.path() + "\n"), std::string::npos) << out;
-    EXPECT_NE(out.find("    4  com4 -> " + pad.slavePath() + "\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("    4  com4 -> " + pad.slavePath() + "  (this user can open it)\n"), std::string::npos) << out;
     EXPECT_NE(out.find("   12  com12 -> " + folder.file("unplugged") + "  (device missing)\n"), std::string::npos)
         << out;
     EXPECT_EQ(out.find("com04"), std::string::npos) << out;

@@ -1,6 +1,7 @@
 #include "platform/InstallationConfig.h"
 #include "tests/support/TempDir.h"
 
+#include <cctype>
 #include <cstdlib>
 #include <gtest/gtest.h>
 
@@ -56,6 +57,51 @@ TEST(InstallationConfig, BadValuesNameTheFileAndTheKey) {
         EXPECT_NE(result.error.find("\"" + c.key + "\""), std::string::npos) << result.error;
         EXPECT_EQ(result.error.find(kGoodSecret), std::string::npos) << "the secret is never echoed";
     }
+}
+
+constexpr char kFingerprint[] = "3F1A9C0B7D2E4F6A8B9C0D1E2F3A4B5C6D7E8F90A1B2C3D4E5F60718293A4B5C";
+
+TEST(InstallationConfig, TheCertificatePinIsOptionalAndTakesColonsAndEitherCase) {
+    EXPECT_EQ(parseInstallationConfig(configText(), "f").config.serverCertificateSha256, "");
+    std::string withColons;
+    for (std::size_t i = 0; i < 64; i += 2) withColons += std::string(i == 0 ? "" : ":") + kFingerprint[i] + kFingerprint[i + 1];
+    std::string lower = withColons;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (const std::string& written : {std::string(kFingerprint), withColons, lower}) {
+        const auto result = parseInstallationConfig(configText() + "server-certificate-sha256 = " + written + "\n", "f");
+        ASSERT_TRUE(result.ok) << written << ": " << result.error;
+        EXPECT_EQ(result.config.serverCertificateSha256, kFingerprint) << written;
+    }
+}
+
+TEST(InstallationConfig, ABadPinOrAnUnknownKeyIsRefusedWithTheFileAndTheKey) {
+    struct Case {
+        std::string extra;  // appended to a good configuration
+        std::string key;
+    };
+    const std::string pin = "server-certificate-sha256 = ";
+    const Case cases[] = {
+        {pin + "\n", "server-certificate-sha256"},
+        {pin + std::string(kFingerprint).substr(2) + "\n", "server-certificate-sha256"},  // 62 digits
+        {pin + kFingerprint + "00\n", "server-certificate-sha256"},                       // 66 digits
+        {pin + std::string(kFingerprint).substr(1) + "G\n", "server-certificate-sha256"},
+        {pin + "SHA256 Fingerprint=" + kFingerprint + "\n", "server-certificate-sha256"},
+        {pin + kFingerprint + "\n" + pin + kFingerprint + "\n", "server-certificate-sha256"},  // twice
+        {std::string("server-certificate-sha265 = ") + kFingerprint + "\n", "server-certificate-sha265"},
+        {"challenge-secrets = X\n", "challenge-secrets"},
+        {"[load-servers]\nport = 443\n", "port"},
+    };
+    for (const Case& c : cases) {
+        const auto result = parseInstallationConfig(configText() + c.extra, "/etc/x/loader.conf");
+        EXPECT_FALSE(result.ok) << c.extra;
+        EXPECT_NE(result.error.find("/etc/x/loader.conf"), std::string::npos) << result.error;
+        EXPECT_NE(result.error.find("\"" + c.key + "\""), std::string::npos) << result.error;
+        EXPECT_EQ(result.error.find(kGoodSecret), std::string::npos) << "the secret is never echoed";
+    }
+    // A key before any section is as unknown as one in a strange section.
+    const auto outside = parseInstallationConfig("colour = blue\n" + configText(), "loader.conf");
+    EXPECT_FALSE(outside.ok);
+    EXPECT_NE(outside.error.find("\"colour\""), std::string::npos) << outside.error;
 }
 
 TEST(InstallationConfig, PortBoundsAreAccepted) {

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
@@ -26,33 +27,46 @@ namespace korvane::test {
 
 namespace {
 
-// One server context for the whole test process: a fresh P-256 key and a
-// self-signed certificate for it.
+// A fresh P-256 key and a self-signed certificate for it, made once per
+// process; the second identity stands for a different server.
+struct Identity {
+    X509* certificate = nullptr;
+    EVP_PKEY* key = nullptr;
+};
+
+const Identity& identity(int which) {
+    static const auto make = [](const char* commonName, long serial) {
+        Identity made;
+        made.key = EVP_EC_gen("P-256");
+        made.certificate = X509_new();
+        if (made.key == nullptr || made.certificate == nullptr) throw std::runtime_error("cannot make a test key");
+        X509_set_version(made.certificate, 2);
+        ASN1_INTEGER_set(X509_get_serialNumber(made.certificate), serial);
+        X509_gmtime_adj(X509_getm_notBefore(made.certificate), -3600);
+        X509_gmtime_adj(X509_getm_notAfter(made.certificate), 24 * 3600);
+        X509_set_pubkey(made.certificate, made.key);
+        X509_NAME* name = X509_get_subject_name(made.certificate);
+        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>(commonName), -1,
+                                   -1, 0);
+        X509_set_issuer_name(made.certificate, name);
+        X509_sign(made.certificate, made.key, EVP_sha256());
+        return made;
+    };
+    static const Identity identities[] = {make("loopback", 1), make("impostor", 2)};
+    return identities[which == 0 ? 0 : 1];
+}
+
+// One server context for the whole test process, with the first identity.
 SSL_CTX* serverContext() {
     static SSL_CTX* context = [] {
-        EVP_PKEY* key = EVP_EC_gen("P-256");
-        X509* certificate = X509_new();
-        if (key == nullptr || certificate == nullptr) throw std::runtime_error("cannot make a test key");
-        X509_set_version(certificate, 2);
-        ASN1_INTEGER_set(X509_get_serialNumber(certificate), 1);
-        X509_gmtime_adj(X509_getm_notBefore(certificate), -3600);
-        X509_gmtime_adj(X509_getm_notAfter(certificate), 24 * 3600);
-        X509_set_pubkey(certificate, key);
-        X509_NAME* name = X509_get_subject_name(certificate);
-        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("loopback"), -1,
-                                   -1, 0);
-        X509_set_issuer_name(certificate, name);
-        X509_sign(certificate, key, EVP_sha256());
-
         SSL_CTX* made = SSL_CTX_new(TLS_server_method());
         SSL_CTX_set_security_level(made, 0);
         SSL_CTX_set_min_proto_version(made, TLS1_VERSION);
         SSL_CTX_set_max_proto_version(made, TLS1_2_VERSION);
         SSL_CTX_set_cipher_list(made, "DEFAULT:@SECLEVEL=0");
-        if (SSL_CTX_use_certificate(made, certificate) != 1 || SSL_CTX_use_PrivateKey(made, key) != 1)
+        if (SSL_CTX_use_certificate(made, identity(0).certificate) != 1 ||
+            SSL_CTX_use_PrivateKey(made, identity(0).key) != 1)
             throw std::runtime_error("cannot load the test certificate");
-        X509_free(certificate);
-        EVP_PKEY_free(key);
         return made;
     }();
     return context;
@@ -162,6 +176,26 @@ bool TlsServerSide::handshake(std::string* heldFinalFlight, int timeoutMs) {
 std::string TlsServerSide::seal(std::string_view plaintext) {
     if (!plaintext.empty()) SSL_write(ssl_, plaintext.data(), static_cast<int>(plaintext.size()));
     return drain(out_);
+}
+
+std::string TlsServerSide::certificateSha256(int which) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    X509_digest(identity(which).certificate, EVP_sha256(), digest, &length);
+    std::string text;
+    char pair[4];
+    for (unsigned int i = 0; i < length; ++i) {
+        std::snprintf(pair, sizeof pair, i == 0 ? "%02X" : ":%02X", digest[i]);
+        text += pair;
+    }
+    return text;
+}
+
+void TlsServerSide::presentCertificate(int which) {
+    SSL_use_certificate(ssl_, identity(which).certificate);
+    SSL_use_PrivateKey(ssl_, identity(which).key);
+    // A resumed session would keep the old certificate.
+    SSL_set_options(ssl_, SSL_OP_NO_SESSION_RESUMPTION_ON_RENEGOTIATION | SSL_OP_NO_TICKET);
 }
 
 std::string TlsServerSide::sealCloseNotify() {

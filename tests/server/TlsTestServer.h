@@ -30,6 +30,13 @@ public:
     // sent but handed back, so that the caller can send it with more bytes.
     bool handshake(std::string* heldFinalFlight = nullptr, int timeoutMs = 10000);
 
+    // The fingerprint of identity 0 (the one every connection starts with) or
+    // of identity 1, another server's, as `openssl x509 -fingerprint -sha256` shows it.
+    static std::string certificateSha256(int which = 0);
+    // From the next handshake on (a renegotiation, or the first), this side
+    // shows identity `which`, in full: no session is resumed.
+    void presentCertificate(int which);
+
     std::string seal(std::string_view plaintext);  // one application record
     std::string sealCloseNotify();
     std::string sealHelloRequest();                 // asks the client to renegotiate
