@@ -27,6 +27,7 @@ struct InstallationConfigResult {
 inline constexpr const char* kDefaultInstallationConfigPath = "/etc/korvane-field-loader/loader.conf";
 inline constexpr const char* kInstallationConfigEnv = "KORVANE_LOADER_CONFIG";
 inline constexpr std::size_t kChallengeSecretLength = 33;
+inline constexpr std::size_t kInstallationSerialMaxLength = 32;
 
 // The file to read: `explicitPath` (the CLI's --config) when non-empty, else
 // $KORVANE_LOADER_CONFIG when set and non-empty, else the system default.

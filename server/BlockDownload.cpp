@@ -38,6 +38,7 @@ bool LoadServerClient::DownloadBlocks(int totalLength) {
 
     SendStatus(kContinueText, 0, 1, std::string(), false);
     target.clear();
+    downloadDigest_.reset();
     int errors = 0;
     int64_t bytesReceived = 0;
     int expected = 1;       // N
@@ -66,7 +67,16 @@ bool LoadServerClient::DownloadBlocks(int totalLength) {
                 const std::string& bytes = block.rawBody;  // never empty: the receive refuses that
                 bytesReceived += static_cast<int64_t>(bytes.size());
                 estimated = totalLength / static_cast<int64_t>(bytes.size()) + 1;
+                if (bytesReceived - totalLength > kMaxDownloadOverrunBytes) {
+                    setLastErrorText(kDownloadOverrunText);
+                    target.clear();
+                    target.shrink_to_fit();
+                    return false;
+                }
                 target.insert(target.end(), bytes.begin(), bytes.end());
+                // While the block is still in the cache: the digest costs no
+                // second pass over the file after the transfer.
+                downloadDigest_.update(bytes.data(), bytes.size());
                 // The last block is not acknowledged; the closing status follows instead.
                 if (bytesReceived == totalLength) return true;
                 lastGood = expected;
@@ -93,6 +103,11 @@ bool LoadServerClient::DownloadBlocks(int totalLength) {
 
 bool LoadServerClient::VerifyFileDigest(const ByteArray& file, const std::string& expectedDigest) {
     const Md5::Digest digest = Md5::digest(file.data(), file.size());
+    return HexEncode(digest.data(), digest.size()) == expectedDigest;
+}
+
+bool LoadServerClient::VerifyDownloadDigest(const std::string& expectedDigest) {
+    const Md5::Digest digest = downloadDigest_.finish();
     return HexEncode(digest.data(), digest.size()) == expectedDigest;
 }
 
