@@ -154,7 +154,7 @@ bool RbaLink::awaitFrame(uint32_t timeoutMs) {
         port_.sendNak();
         collector.restart();
         if (++naks >= kMaxNaks) return false;
-        sleepMs(kNakPauseMs);
+        sleepPumping(kNakPauseMs);
     }
     return false;
 }
@@ -198,7 +198,7 @@ int RbaLink::segmentedTransact(const std::string& frame, std::string& reply, uin
                                uint32_t replyTimeoutMs, char startByte, char endByte) {
     reply.clear();
     port_.purgeInput();
-    sleepMs(kSegmentedSendPauseMs);
+    sleepPumping(kSegmentedSendPauseMs);
     const int status = port_.writeBytes(frame.data(), frame.size(), kWriteTimeoutMs);
     if (status != SerialPort::kStatusDone) return status;
     const int ack = waitAck(ackTimeoutMs);

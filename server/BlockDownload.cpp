@@ -47,6 +47,7 @@ bool LoadServerClient::DownloadBlocks(int totalLength) {
     postStatus(kDownloadingText + std::to_string(expected));
 
     LoadServerResponse block;
+    bool accepted = false;  // the block just stored still waits for its digest
     if (ReceiveBlock(block)) {
         for (;;) {
             if (errors >= kMaxTransmissionErrors) {
@@ -74,19 +75,27 @@ bool LoadServerClient::DownloadBlocks(int totalLength) {
                     return false;
                 }
                 target.insert(target.end(), bytes.begin(), bytes.end());
-                // While the block is still in the cache: the digest costs no
-                // second pass over the file after the transfer.
-                downloadDigest_.update(bytes.data(), bytes.size());
                 // The last block is not acknowledged; the closing status follows instead.
-                if (bytesReceived == totalLength) return true;
+                if (bytesReceived == totalLength) {
+                    downloadDigest_.update(bytes.data(), bytes.size());
+                    return true;
+                }
                 lastGood = expected;
                 ++expected;
                 SendStatus(kContinueText, lastGood, expected, std::string(), false);
+                accepted = true;
             }
+            // The pause starts with the acknowledgement. The block's digest is
+            // taken within it, while the block is still in the cache and the
+            // server sends the next one: no second pass over the file after the
+            // transfer, and next to no time of its own.
+            const PauseStart pause = startPause();
+            if (accepted) downloadDigest_.update(block.rawBody.data(), block.rawBody.size());
+            accepted = false;
             block.rawBody.clear();
             block.blockNumber.clear();
             postStatus(kDownloadingText + std::to_string(expected) + " of " + std::to_string(estimated));
-            sleepMs(kBlockPauseMs);
+            finishPause(pause, kBlockPauseMs);
             if (!ReceiveBlock(block)) {
                 if (errors >= kMaxTransmissionErrors) {
                     setLastErrorText(kTooManyRetriesText);
