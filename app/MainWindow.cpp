@@ -168,16 +168,25 @@ bool MainWindow::event(QEvent* event) {
 
 void MainWindow::runStartupStep() {
     ++startupStepRuns_;
+    bool started = false;
     {
         PleaseWaitWindow pleaseWait(this);
         pleaseWait.setText(kStartingText);
         QApplication::setOverrideCursor(Qt::WaitCursor);
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
         sleepMs(50);
-        const bool started = startSecurityServices();
+        started = startSecurityServices();
         QApplication::restoreOverrideCursor();
-        if (!started) return;
     }
+    // Disabled under the please-wait window, the dialog lost its focus: a
+    // dialog gives it to its first tab stop, the port field, ready for typing.
+    activateWindow();
+    comPortEdit_->setFocus(Qt::OtherFocusReason);
+    comPortEdit_->selectAll();
+    // Until the window system has activated the window, the selection may be
+    // dropped on the way; it is made again once the window is active.
+    selectPortOnActivation_ = !isActiveWindow();
+    if (!started) return;
     const TimingTable& timing = TimingTable::instance();
     QString title = kReadyTitle;
     if (!timing.notice().empty()) title += " - " + QString::fromStdString(timing.notice());
@@ -208,6 +217,14 @@ bool MainWindow::startSecurityServices() {
 void MainWindow::showModelButtons(const int* ids, int count) {
     for (int i = 0; i < count; ++i) control(ids[i])->setVisible(true);
     for (int i = 0; i < count; ++i) control(ids[i])->setEnabled(true);
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    if (event->type() != QEvent::ActivationChange || !selectPortOnActivation_ || !isActiveWindow()) return;
+    selectPortOnActivation_ = false;
+    // Activation comes before the focus moves in: ask where the focus will be.
+    if (focusWidget() == comPortEdit_) comPortEdit_->selectAll();
 }
 
 void MainWindow::contextMenuEvent(QContextMenuEvent* event) {

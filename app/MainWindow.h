@@ -78,6 +78,7 @@ public slots:
 protected:
     bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
@@ -93,6 +94,7 @@ private:
     QButtonGroup* connectionGroup_;
     std::optional<InstallationConfig> installationConfig_;
     int startupStepRuns_ = 0;
+    bool selectPortOnActivation_ = false;
 };
 
 }  // namespace korvane

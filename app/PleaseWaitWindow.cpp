@@ -1,12 +1,17 @@
 #include "app/PleaseWaitWindow.h"
 
+#include "app/WindowPlacement.h"
+
 #include <QLabel>
 #include <QVBoxLayout>
 
 namespace korvane {
 
 PleaseWaitWindow::PleaseWaitWindow(QWidget* owner)
-    : QFrame(owner, Qt::Tool | Qt::FramelessWindowHint), owner_(owner) {
+    // Not a Qt child of its owner: it would be greyed out with it.
+    : QFrame(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus), owner_(owner) {
+    // The owner keeps the keyboard for when it is given back.
+    setAttribute(Qt::WA_ShowWithoutActivating);
     setObjectName("pleaseWaitWindow");
     setFrameStyle(QFrame::Box | QFrame::Plain);
     setLineWidth(1);
@@ -23,7 +28,7 @@ PleaseWaitWindow::PleaseWaitWindow(QWidget* owner)
         owner_->setEnabled(false);
         ownerDisabled_ = true;
     }
-    if (owner_ != nullptr) move(owner_->geometry().center() - QPoint(sizeHint().width() / 2, sizeHint().height() / 2));
+    placeOver(this, owner_);
     show();
 }
 

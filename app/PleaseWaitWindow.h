@@ -7,8 +7,9 @@ class QLabel;
 
 namespace korvane {
 
-// The borderless notice shown while the security services start. It disables
-// its owner while it exists and gives it back enabled only if it took it.
+// The borderless notice shown while the security services start, centred
+// over its owner. It disables its owner while it exists and gives it back
+// enabled only if it took it; it never takes the keyboard.
 class PleaseWaitWindow : public QFrame {
     Q_OBJECT
 public:

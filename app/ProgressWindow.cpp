@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QVBoxLayout>
 
 namespace korvane {
@@ -52,6 +53,8 @@ ProgressWindow::ProgressWindow(QWidget* owner)
     status_->setObjectName(controlName(kStatusLine));
     status_->setAlignment(Qt::AlignCenter);
     status_->setMinimumWidth(300);
+    // A text wider than the screen wraps; see fitStatusLine.
+    status_->setWordWrap(true);
     bar_ = new QProgressBar(this);
     bar_->setObjectName(controlName(kProgressBar));
     bar_->setRange(kBarLowest, kBarHighest);
@@ -114,6 +117,25 @@ bool ProgressWindow::event(QEvent* event) {
 
 void ProgressWindow::copyStatusFromMailbox() {
     status_->setText(QString::fromLatin1(StatusMailbox::processWide().text().c_str()));
+    fitStatusLine();
+}
+
+void ProgressWindow::fitStatusLine() {
+    int widest = 0;
+    for (const QString& line : status_->text().split('\n'))
+        widest = qMax(widest, status_->fontMetrics().horizontalAdvance(line));
+    // One pixel more than the text needs: a label cut to the pixel wraps its last word.
+    int wanted = width() - status_->contentsRect().width() + widest + 1;
+    if (const QScreen* screen = this->screen()) {
+        const int frame = frameGeometry().width() - width();
+        wanted = qMin(wanted, screen->availableGeometry().width() - frame);
+    }
+    const int newWidth = qMax(width(), wanted);
+    layout()->activate();
+    const int newHeight = qMax(height(), hasHeightForWidth() ? heightForWidth(newWidth) : sizeHint().height());
+    if (newWidth == width() && newHeight == height()) return;
+    resize(newWidth, newHeight);
+    placeOver(this, owner_);
 }
 
 void ProgressWindow::showEvent(QShowEvent* event) {

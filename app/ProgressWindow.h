@@ -67,6 +67,9 @@ protected:
 
 private:
     void copyStatusFromMailbox();
+    // Every status text is shown whole: the window widens for it up to the
+    // screen's width, and a longer text wraps onto more lines.
+    void fitStatusLine();
 
     QPointer<QWidget> owner_;
     bool ownerDisabled_ = false;

@@ -12,7 +12,9 @@ void placeOver(QWidget* window, QWidget* owner) {
     window->winId();  // makes the native window, so it can take a transient parent
     top->winId();
     if (window->windowHandle() != nullptr) window->windowHandle()->setTransientParent(top->windowHandle());
-    const QSize size = window->sizeHint().expandedTo(window->size());
+    // Before its first show a window has Qt's default size, not its own.
+    if (!window->testAttribute(Qt::WA_Resized)) window->adjustSize();
+    const QSize size = window->size();
     QPoint corner = top->geometry().center() - QPoint(size.width() / 2, size.height() / 2);
     if (const QScreen* screen = top->screen()) {
         const QRect area = screen->availableGeometry();

@@ -4,6 +4,7 @@
 #include "pad/RbaLink.h"
 #include "pad/RbaPad.h"
 #include "pad/SerialPort.h"
+#include "platform/MessagePump.h"
 #include "platform/Tick.h"
 #include "server/FormatText.h"
 #include "job/CancelRequested.h"
@@ -137,7 +138,7 @@ bool RbaPad::loadFile(std::span<const uint8_t> data, const std::string& fileName
                 return failLoad(fileName + " Load Command (62.0) Returned Error. + [" + renderedTail(reply) + "]",
                                 errorOut);
         }
-        if (job == nullptr || !job->usbConnection) sleepMs(kSerialBlockPauseMs);
+        if (job == nullptr || !job->usbConnection) sleepPumping(kSerialBlockPauseMs);
     }
     return true;
 }

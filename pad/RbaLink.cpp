@@ -61,6 +61,7 @@ int RbaLink::waitAck(uint32_t timeoutMs) {
     for (;;) {
         if (elapsedSince(start) >= timeoutMs) return kLinkAckTimeout;
         port_.pollCycle(start, timeoutMs);
+        pumpMessages();
         if (port_.readByte() == 1) return port_.readBuffer()[0] == kAck ? kLinkSuccess : kLinkFailed;
         if (port_.deviceLost() || !port_.isOpen()) return kLinkFailed;
     }
@@ -74,6 +75,7 @@ int RbaLink::receiveFrame(std::string& reply, uint32_t timeoutMs) {
     const uint32_t start = tickCount();
     while (elapsedSince(start) < timeoutMs) {
         port_.pollCycle(start, timeoutMs);
+        pumpMessages();
         const uint32_t count = port_.readAvailable(SerialPort::kNoMaximum);
         if (count == 0 && (port_.deviceLost() || !port_.isOpen())) {
             reply = collector.frame();
@@ -102,6 +104,7 @@ void RbaLink::drainInput(uint32_t durationMs) {
     do {
         port_.purgeInput();
         port_.pollCycle(start, durationMs);
+        pumpMessages();
     } while (elapsedSince(start) < durationMs);
     port_.purgeInput();
 }
@@ -151,7 +154,7 @@ bool RbaLink::awaitFrame(uint32_t timeoutMs) {
         port_.sendNak();
         collector.restart();
         if (++naks >= kMaxNaks) return false;
-        sleepMs(kNakPauseMs);
+        sleepPumping(kNakPauseMs);
     }
     return false;
 }
@@ -195,7 +198,7 @@ int RbaLink::segmentedTransact(const std::string& frame, std::string& reply, uin
                                uint32_t replyTimeoutMs, char startByte, char endByte) {
     reply.clear();
     port_.purgeInput();
-    sleepMs(kSegmentedSendPauseMs);
+    sleepPumping(kSegmentedSendPauseMs);
     const int status = port_.writeBytes(frame.data(), frame.size(), kWriteTimeoutMs);
     if (status != SerialPort::kStatusDone) return status;
     const int ack = waitAck(ackTimeoutMs);

@@ -13,7 +13,9 @@ class SerialPort;
 // over one SerialPort. It keeps no state between operations, so a pad object
 // builds one on its current port whenever it needs it. Results are the link
 // codes of LinkCodes.h; a failed write returns the port's write status. A
-// device that goes away ends any wait at once with kLinkFailed.
+// device that goes away ends any wait at once with kLinkFailed. Every wait
+// pumps the calling thread's messages between its polling cycles, so that a
+// file written from the user-interface thread keeps the windows and Cancel live.
 class RbaLink {
 public:
     static constexpr uint32_t kWriteTimeoutMs = 15000;

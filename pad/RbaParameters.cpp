@@ -4,6 +4,7 @@
 #include "pad/RbaPad.h"
 #include "pad/RbaReplies.h"
 #include "pad/SerialPort.h"
+#include "platform/MessagePump.h"
 #include "platform/Tick.h"
 #include "server/FormatText.h"
 
@@ -71,7 +72,7 @@ bool RbaPad::writeParameters(const std::string& text, uint32_t ackTimeoutMs, uin
             sendReset();
             return true;
         }
-        if (attempt < kSetAttempts) sleepMs(kSetRetryPauseMs);
+        if (attempt < kSetAttempts) sleepPumping(kSetRetryPauseMs);
     }
     sendReset();
     return false;

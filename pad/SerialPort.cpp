@@ -226,6 +226,8 @@ int SerialPort::writeBytes(const char* bytes, size_t length, uint32_t timeoutMs)
         } else {
             sleepMs(1);
         }
+        // A block takes a third of a second on a cable: the windows stay live meanwhile.
+        pumpMessages();
     }
 }
 

@@ -60,7 +60,7 @@ public:
     // Writes `length` bytes (cut to 65,535 above 65,536) and waits until the
     // transmit queue has drained: 0 done (also for length 0, without I/O),
     // 1 I/O error, 5 not drained within `timeoutMs` (pending output is then
-    // discarded).
+    // discarded). Messages are pumped while it waits.
     int writeBytes(const char* bytes, size_t length, uint32_t timeoutMs);
     // The text without its terminator, as writeBytes.
     int writeString(const char* text, uint32_t timeoutMs);

@@ -67,6 +67,15 @@ bool isValidSecret(const std::string& secret) {
     return true;
 }
 
+// The serial goes into every request as it is written, so it may hold
+// nothing the request's items could be confused by.
+bool isValidInstallationSerial(const std::string& serial) {
+    if (serial.empty() || serial.size() > kInstallationSerialMaxLength) return false;
+    for (char c : serial)
+        if (!((c >= '0' && c <= '9') || c == '-')) return false;
+    return true;
+}
+
 }  // namespace
 
 std::string locateInstallationConfig(const std::string& explicitPath) {
@@ -136,6 +145,12 @@ InstallationConfigResult parseInstallationConfig(const std::string& text, const 
     }
     if (!parsePort(values["port"], config.port)) {
         result.error = keyError(path, "port", "must be a number from 1 to 65535 (found \"" + values["port"] + "\")");
+        return result;
+    }
+    if (!isValidInstallationSerial(config.installationSerial)) {
+        result.error = keyError(path, "installation-serial",
+                                "must be digits and dashes, at most " + std::to_string(kInstallationSerialMaxLength) +
+                                    " characters");
         return result;
     }
     if (!isValidSecret(config.challengeSecret)) {

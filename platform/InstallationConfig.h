@@ -32,6 +32,7 @@ inline constexpr const char* kDefaultInstallationConfigPath = "/etc/korvane-fiel
 inline constexpr const char* kInstallationConfigEnv = "KORVANE_LOADER_CONFIG";
 inline constexpr std::size_t kChallengeSecretLength = 33;
 inline constexpr const char* kCertificatePinKey = "server-certificate-sha256";
+inline constexpr std::size_t kInstallationSerialMaxLength = 32;
 
 // The file to read: `explicitPath` (the CLI's --config) when non-empty, else
 // $KORVANE_LOADER_CONFIG when set and non-empty, else the system default.

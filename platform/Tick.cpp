@@ -1,6 +1,7 @@
 #include "platform/Tick.h"
 
 #include <ctime>
+#include <thread>
 
 namespace korvane {
 
@@ -22,6 +23,12 @@ void sleepMs(uint32_t milliseconds) {
     timespec wait{static_cast<time_t>(milliseconds / 1000u), static_cast<long>(milliseconds % 1000u) * 1000000L};
     while (nanosleep(&wait, &wait) != 0) {
     }
+}
+
+PauseStart startPause() { return std::chrono::steady_clock::now(); }
+
+void finishPause(PauseStart start, uint32_t milliseconds) {
+    std::this_thread::sleep_until(start + std::chrono::milliseconds(milliseconds));
 }
 
 }  // namespace korvane

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 namespace korvane {
@@ -17,5 +18,13 @@ uint32_t elapsedBetween(uint32_t start, uint32_t now);
 uint32_t elapsedSince(uint32_t start);
 
 void sleepMs(uint32_t milliseconds);
+
+// A pause that other work shares: started before the work, then slept out to
+// its full length afterwards, to the microsecond (the tick is too coarse for
+// a pause of a few milliseconds that repeats hundreds of times).
+using PauseStart = std::chrono::steady_clock::time_point;
+PauseStart startPause();
+// Sleeps until `milliseconds` after `start`; returns at once when that has passed.
+void finishPause(PauseStart start, uint32_t milliseconds);
 
 }  // namespace korvane

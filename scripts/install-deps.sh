@@ -5,7 +5,7 @@ SUDO=""
 if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
 PACKAGES="cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libssl-dev openssl \
   libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev fonts-dejavu-core \
-  dpkg-dev file lintian man-db desktop-file-utils"
+  dpkg-dev file lintian man-db desktop-file-utils xvfb"
 missing=""
 for p in $PACKAGES; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -38,6 +38,7 @@ bool LoadServerClient::DownloadBlocks(int totalLength) {
 
     SendStatus(kContinueText, 0, 1, std::string(), false);
     target.clear();
+    downloadDigest_.reset();
     int errors = 0;
     int64_t bytesReceived = 0;
     int expected = 1;       // N
@@ -46,6 +47,7 @@ bool LoadServerClient::DownloadBlocks(int totalLength) {
     postStatus(kDownloadingText + std::to_string(expected));
 
     LoadServerResponse block;
+    bool accepted = false;  // the block just stored still waits for its digest
     if (ReceiveBlock(block)) {
         for (;;) {
             if (errors >= kMaxTransmissionErrors) {
@@ -66,17 +68,34 @@ bool LoadServerClient::DownloadBlocks(int totalLength) {
                 const std::string& bytes = block.rawBody;  // never empty: the receive refuses that
                 bytesReceived += static_cast<int64_t>(bytes.size());
                 estimated = totalLength / static_cast<int64_t>(bytes.size()) + 1;
+                if (bytesReceived - totalLength > kMaxDownloadOverrunBytes) {
+                    setLastErrorText(kDownloadOverrunText);
+                    target.clear();
+                    target.shrink_to_fit();
+                    return false;
+                }
                 target.insert(target.end(), bytes.begin(), bytes.end());
                 // The last block is not acknowledged; the closing status follows instead.
-                if (bytesReceived == totalLength) return true;
+                if (bytesReceived == totalLength) {
+                    downloadDigest_.update(bytes.data(), bytes.size());
+                    return true;
+                }
                 lastGood = expected;
                 ++expected;
                 SendStatus(kContinueText, lastGood, expected, std::string(), false);
+                accepted = true;
             }
+            // The pause starts with the acknowledgement. The block's digest is
+            // taken within it, while the block is still in the cache and the
+            // server sends the next one: no second pass over the file after the
+            // transfer, and next to no time of its own.
+            const PauseStart pause = startPause();
+            if (accepted) downloadDigest_.update(block.rawBody.data(), block.rawBody.size());
+            accepted = false;
             block.rawBody.clear();
             block.blockNumber.clear();
             postStatus(kDownloadingText + std::to_string(expected) + " of " + std::to_string(estimated));
-            sleepMs(kBlockPauseMs);
+            finishPause(pause, kBlockPauseMs);
             if (!ReceiveBlock(block)) {
                 if (errors >= kMaxTransmissionErrors) {
                     setLastErrorText(kTooManyRetriesText);
@@ -93,6 +112,11 @@ bool LoadServerClient::DownloadBlocks(int totalLength) {
 
 bool LoadServerClient::VerifyFileDigest(const ByteArray& file, const std::string& expectedDigest) {
     const Md5::Digest digest = Md5::digest(file.data(), file.size());
+    return HexEncode(digest.data(), digest.size()) == expectedDigest;
+}
+
+bool LoadServerClient::VerifyDownloadDigest(const std::string& expectedDigest) {
+    const Md5::Digest digest = downloadDigest_.finish();
     return HexEncode(digest.data(), digest.size()) == expectedDigest;
 }
 

@@ -181,7 +181,7 @@ bool LoadServerClient::fetchIntoTarget(const LoadServerResponse& response, bool 
     // Nothing here unpacks; a compressed file is refused once the transfer is
     // over, which is when the server expects the closing status.
     if (response.compressionMethod == kRefusedCompression) return failOperation(kCompressedText);
-    if (!VerifyFileDigest(*owner()->downloadTarget, response.fileDigest)) return failOperation(kDigestFailedText);
+    if (!VerifyDownloadDigest(response.fileDigest)) return failOperation(kDigestFailedText);
     return true;
 }
 

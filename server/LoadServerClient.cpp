@@ -72,6 +72,11 @@ long LoadServerClient::ReceiveMessage(uint32_t timeBudgetMs, bool blockMode) {
         if (result == kSessionEnded) return appended > 0 ? static_cast<long>(receiveBuffer_.size()) : 0;
         if (result != kDataAppended) return -1;
 
+        if (receiveBuffer_.size() > kMaxMessageBytes) {
+            std::string().swap(receiveBuffer_);
+            setLastErrorText(kMessageTooLargeText);
+            return -1;
+        }
         const bool complete = isCompleteMessage(receiveBuffer_);
         remaining -= elapsedSince(lastTick);
         lastTick = tickCount();

@@ -3,9 +3,11 @@
 #include "platform/InstallationConfig.h"
 #include "server/ChallengeCipher.h"
 #include "server/LoadServerResponse.h"
+#include "server/Md5.h"
 #include "server/SecureChannel.h"
 #include "job/ByteArray.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -25,6 +27,12 @@ public:
     static constexpr uint32_t kReceiveBudgetMs = 10000;
     // A fetch or a download called without a target to fill: a caller's mistake.
     static constexpr const char* kNoDownloadTargetText = "No Download Target.";
+    // A broken or hostile server must not make the loader exhaust memory: one
+    // message, and a download past its announced length, stop at this size.
+    static constexpr std::size_t kMaxMessageBytes = std::size_t{64} << 20;
+    static constexpr int64_t kMaxDownloadOverrunBytes = int64_t{64} << 20;
+    static constexpr const char* kMessageTooLargeText = "Message from the load server larger than 64 MiB.";
+    static constexpr const char* kDownloadOverrunText = "Download ran more than 64 MiB past its announced length.";
 
     explicit LoadServerClient(const InstallationConfig& installation, LoadJob* owner = nullptr,
                               SecurityInterface& security = SecurityInterface::processWide());
@@ -47,7 +55,8 @@ public:
     // whole budget; the budget is charged with the time between reads. Returns
     // the bytes received when the message is complete, the budget is spent or
     // the server ended the session after sending something; 0 when nothing came
-    // in time (or the session ended with nothing); -1 on a channel error.
+    // in time (or the session ended with nothing); -1 on a channel error, or
+    // once the message has grown past kMaxMessageBytes (its memory released).
     // Block mode is for block messages; the completeness test never copies the
     // body in either mode.
     long ReceiveMessage(uint32_t timeBudgetMs, bool blockMode);
@@ -101,13 +110,18 @@ public:
     // Blocks 1, 2, ... into the owner's downloadTarget until `totalLength`
     // bytes came; the last block is not acknowledged. A block out of sequence
     // is asked for again; after the fifth, whatever arrives next ends the
-    // download (the count is never reset). `cancelRequested` is
+    // download (the count is never reset). A download still running
+    // kMaxDownloadOverrunBytes past `totalLength` fails with its target
+    // emptied and released. `cancelRequested` is
     // looked at once per block that arrives, and a cancel sets the owner's
     // outcome to "FAIL-DOWNLOAD FILES" without storing that block. A failed
     // receive empties the target; the other failures leave what came.
     bool DownloadBlocks(int totalLength);
     // MD5 of all of `file`, upper-case hex, compared with `expectedDigest` exactly.
     bool VerifyFileDigest(const ByteArray& file, const std::string& expectedDigest);
+    // The same for the bytes the last DownloadBlocks stored, whose digest it
+    // fed block by block as it accepted them: no second pass over the file.
+    bool VerifyDownloadDigest(const std::string& expectedDigest);
 
     // The cipher of the mutual challenge; the process-wide one unless set.
     void setChallengeCipher(ChallengeCipher& cipher) { cipher_ = &cipher; }
@@ -138,6 +152,7 @@ private:
     ChallengeCipher* cipher_;
     std::string receiveBuffer_;
     std::string outgoingMessage_;
+    Md5 downloadDigest_;
 };
 
 }  // namespace korvane

@@ -243,15 +243,16 @@ int SecureChannel::ReceiveAndDecrypt(std::size_t& bytesAppended, std::string& te
         if (needRead) {
             const uint32_t waitMs = renegotiation ? kHandshakeTimeoutMs : timeoutMs;
             const int count = context_ != nullptr ? ReceiveWithTimeout(input.data(), input.size(), waitMs) : 0;
+            // Whatever ends a renegotiation the server asked for is its failure.
+            if (count <= 0 && renegotiation) {
+                setLastErrorText(kRenegotiationText);
+                return kRenegotiationFailed;
+            }
             if (count < 0) {
                 setLastErrorText(formatText("Socket Error %d reading data from server", lastSocketError()));
                 return kSocketError;
             }
-            if (count == 0) {
-                if (!renegotiation) break;
-                setLastErrorText(kRenegotiationText);
-                return kRenegotiationFailed;
-            }
+            if (count == 0) break;
             BIO_write(networkIn_, input.data(), count);
         }
 

@@ -37,7 +37,8 @@ public:
     // Waits up to `timeoutMs` for data and reads what is there, at most `size`
     // bytes. Returns the count; 0 for a time-out, or a closed or dead
     // connection (including no socket at all); -1 for a socket error.
-    int ReceiveWithTimeout(void* buffer, std::size_t size, uint32_t timeoutMs);
+    // Virtual so that a test can make the socket fail where a real one rarely does.
+    virtual int ReceiveWithTimeout(void* buffer, std::size_t size, uint32_t timeoutMs);
     // Sends all `length` bytes; returns the count, or -1 (with "Socket Error
     // Sending 3003" as the last error text). A zero length sends nothing, returns 0.
     long Send(const void* data, std::size_t length);

@@ -15,6 +15,7 @@ void CachedImage::forget() {
     image.clear();
     version.clear();
     fileName.clear();
+    variantCode = 0;
 }
 
 bool SecurityFileCache::isComplete() const {
@@ -39,7 +40,7 @@ IngenicoCaches& ingenicoCaches() {
 }
 
 bool cacheServes(const CachedImage& cached, int lastLoadedVariant, int variantCode) {
-    return cached.isComplete() && lastLoadedVariant == variantCode;
+    return cached.isComplete() && cached.variantCode == variantCode && lastLoadedVariant == variantCode;
 }
 
 }  // namespace korvane

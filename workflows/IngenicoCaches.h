@@ -13,10 +13,11 @@ struct CachedImage {
     std::string version;
     std::string fileName;       // the name the server gave with it, which the pad stores it under
     std::string announcedSize;  // decimal, as the server announced it
+    int variantCode = 0;        // the model variant it was fetched for; 0: none
 
     // The image may stand in for a fetch: not empty and at least as long as announced.
     bool isComplete() const;
-    // The image and its two names; the announced size stays, the server said it.
+    // The image, its two names and its variant; the announced size stays, the server said it.
     void forget();
 };
 
@@ -54,7 +55,10 @@ struct IngenicoCaches {
 
 IngenicoCaches& ingenicoCaches();
 
-// Whether the load may take `cached` instead of fetching it.
+// Whether a load of `variantCode` may take `cached` instead of fetching it:
+// whole, fetched for that very variant, and that variant loaded last. The
+// last load alone is not enough: a load of another model that fetched and then
+// failed has refilled the caches with its own images.
 bool cacheServes(const CachedImage& cached, int lastLoadedVariant, int variantCode);
 
 }  // namespace korvane

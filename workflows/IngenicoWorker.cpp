@@ -38,6 +38,7 @@ bool fetchIntoCache(RbaPad& pad, CachedImage& cache, const std::string& suffix, 
     cache.version = job.fetchedVersion;
     cache.fileName = job.fetchedInfoFileName;
     cache.announcedSize = job.fetchedSize;
+    cache.variantCode = job.deviceInfo.variantCode;
     return true;
 }
 

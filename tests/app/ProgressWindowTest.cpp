@@ -6,7 +6,9 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
+#include <cstdlib>
 #include <functional>
 #include <gtest/gtest.h>
 
@@ -157,6 +159,47 @@ TEST_F(ProgressWindowTest, HidingAndShowingRestartsTheBarTheTimerAndCancel) {
     EXPECT_EQ(barOf(window)->value(), 0);
     EXPECT_TRUE(window.tickTimer().isActive());
     EXPECT_TRUE(cancelOf(window)->isEnabled());
+}
+
+// Whether `label` has room for its whole text, wrapped where it wraps.
+::testing::AssertionResult showsWhole(const QLabel& label) {
+    const QRect room = label.contentsRect();
+    const int flags = Qt::AlignCenter | (label.wordWrap() ? Qt::TextWordWrap : 0);
+    const QRect needed = label.fontMetrics().boundingRect(room, flags, label.text());
+    if (needed.width() <= room.width() && needed.height() <= room.height()) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "\"" << label.text().toStdString() << "\" needs " << needed.width() << "x"
+                                         << needed.height() << ", has " << room.width() << "x" << room.height();
+}
+
+TEST_F(ProgressWindowTest, EveryStatusTextIsShownWholeWithinTheScreen) {
+    ProgressWindow window(&owner_);
+    window.show();
+    const auto* status = static_cast<const QLabel*>(window.control(ProgressWindow::kStatusLine));
+    QString endless;
+    for (int i = 0; i < 40; ++i) endless += "Load Command To Device Failed on block 7. ";
+    // Short first: the window opens at its first width.
+    for (const QString& text : {QString("Communicating with pad... "),
+                                QString("RBA load complete. Waiting for device to install and restart."),
+                                QString("Loading RBAIPP350.OGZ block 1 of 11"), endless}) {
+        StatusMailbox::processWide().set(text.toStdString());
+        QCoreApplication::postEvent(&window, new QEvent(ProgressWindow::statusEventType()));
+        processPending();
+        EXPECT_EQ(status->text(), text);
+        EXPECT_TRUE(showsWhole(*status));
+        const QRect screen = window.screen()->availableGeometry();
+        EXPECT_LE(window.frameGeometry().width(), screen.width()) << text.toStdString();
+    }
+}
+
+TEST_F(ProgressWindowTest, OpensCentredOnItsOwner) {
+    owner_.setGeometry(100, 80, 600, 440);
+    processPending();
+    ProgressWindow window(&owner_);
+    window.show();
+    processPending();
+    const QPoint centre = window.frameGeometry().center(), ownerCentre = owner_.frameGeometry().center();
+    EXPECT_LE(std::abs(centre.x() - ownerCentre.x()), 2) << centre.x() << " vs " << ownerCentre.x();
+    EXPECT_LE(std::abs(centre.y() - ownerCentre.y()), 2) << centre.y() << " vs " << ownerCentre.y();
 }
 
 TEST(ProgressBarTest, StepsByFiveAndStartsAgainPastTheEnd) {

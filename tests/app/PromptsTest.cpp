@@ -4,6 +4,7 @@
 #include "app/PciVersionPrompt.h"
 #include "app/StepsScroll.h"
 #include "app/UpDownControl.h"
+#include "app/WindowPlacement.h"
 #include "pad/SerialPort.h"
 #include "tests/support/TempDir.h"
 #include "tools/padpeer/PtyPeer.h"
@@ -16,6 +17,7 @@
 #include <QScrollBar>
 #include <QTest>
 #include <cstdlib>
+#include <initializer_list>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -140,6 +142,24 @@ TEST(PciVersionPromptTest, ButtonsAndEscapeGiveTheOperatorsAnswer) {
         EXPECT_FALSE(prompt.isVisible()) << c.way;
         EXPECT_EQ(prompt.result(), c.result) << c.way;
         EXPECT_EQ(prompt.v4Chosen, c.v4) << c.way;
+    }
+}
+
+TEST_F(ComPortPromptTest, PromptsOpenCentredOnTheMainWindow) {
+    QDialog owner;
+    owner.setGeometry(100, 80, 600, 440);
+    owner.show();
+    SerialPort port;
+    ComPortPrompt comPort(port);
+    PciVersionPrompt pciVersion;
+    for (QDialog* prompt : std::initializer_list<QDialog*>{&comPort, &pciVersion}) {
+        placeOver(prompt, &owner);
+        prompt->show();
+        QCoreApplication::processEvents();
+        const QPoint centre = prompt->frameGeometry().center(), ownerCentre = owner.frameGeometry().center();
+        EXPECT_LE(std::abs(centre.x() - ownerCentre.x()), 2) << prompt->windowTitle().toStdString();
+        EXPECT_LE(std::abs(centre.y() - ownerCentre.y()), 2) << prompt->windowTitle().toStdString();
+        prompt->hide();
     }
 }
 

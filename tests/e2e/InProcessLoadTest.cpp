@@ -1,7 +1,9 @@
 // Whole loads with the core in this process (a scripted operator in place of
 // the windows) against the reference server and the pad simulator as real
 // processes. Presses share the process-wide caches, as a day in the field does.
+#include "job/CancelRequested.h"
 #include "platform/InstallationConfig.h"
+#include "platform/MessagePump.h"
 #include "server/ChallengeCipher.h"
 #include "server/SecurityInterface.h"
 #include "tests/e2e/LoadRig.h"
@@ -91,6 +93,33 @@ TEST_F(InProcessLoad, TheCachesServeTheNextPadAndAPadOnTheCachedVersionGoesStrai
                                         "PP_LOAD iPP350 -> load 2", "PP_LOAD_STATUS load 2: LOADED"}));
 }
 
+TEST_F(InProcessLoad, ImagesFetchedForAnotherModelNeverReachAPad) {
+    // The caches fill with the iSC250's images, whose load is then cancelled:
+    // the model last loaded is still the iPP350, but its images are gone.
+    {
+        LoadRig first;
+        ScriptedOperator op;
+        EXPECT_EQ(press(first, op, "Ingenico iPP350"), "LOADED");
+    }
+    {
+        PadSetup isc250;
+        isc250.model = "iSC250";
+        LoadRig second(isc250);
+        ScriptedOperator op;
+        op.cancelOnStatus("Loading ", "block 2 of");
+        EXPECT_EQ(press(second, op, "Ingenico iSC250 "), "FAIL-LOAD RBA-SERIAL");
+        EXPECT_TRUE(has(second.requests(), "PP_APP iSC250_RBA"));
+    }
+    LoadRig third;
+    ScriptedOperator op;
+    EXPECT_EQ(press(third, op, "Ingenico iPP350"), "LOADED");
+    const std::vector<std::string> requests = third.requests();
+    EXPECT_TRUE(has(requests, kSerialApplication));
+    EXPECT_TRUE(has(requests, "PP_APP iPP350_KVS_SERIAL"));
+    EXPECT_EQ(third.padFile(third.infoFileName("iPP350_RBA")), third.sample(third.sampleFile("iPP350_RBA")));
+    EXPECT_FALSE(third.padHas(third.infoFileName("iSC250_RBA")));
+}
+
 struct PciCase {
     const char* name;
     const char* appVersion;
@@ -158,6 +187,35 @@ TEST_F(InProcessLoad, CancelDuringThePadWriteEndsWithTheFileLoadText) {
 
     ScriptedOperator next;
     EXPECT_EQ(press(rig, next, "Ingenico iPP350"), "LOADED");
+}
+
+TEST_F(InProcessLoad, CancelWhileAFormFileIsWrittenIsTakenDuringThatFile) {
+    // This thread stands for the user-interface thread: a Cancel click waits
+    // in its queue from the file's first block on, and only a wait that runs
+    // the window messages can take it.
+    LoadRig rig;
+    ScriptedOperator op;
+    bool clickQueued = false;
+    std::string lastStatusWhenTaken;
+    op.onStatus("Loading Secbin.pgz block 1 of", "", [&clickQueued] { clickQueued = true; });
+    setMessagePumpHook([&] {
+        if (!clickQueued) return;
+        clickQueued = false;
+        lastStatusWhenTaken = op.statuses().back();
+        cancelRequested.store(true);
+    });
+    const std::optional<std::string> outcome = press(rig, op, "Ingenico iPP350");
+    setMessagePumpHook(nullptr);
+
+    EXPECT_EQ(outcome, "FAIL");
+    EXPECT_EQ(op.messages(), Texts{"Failed.\r\nUser canceled file load."});
+    EXPECT_EQ(lastStatusWhenTaken.rfind("Loading Secbin.pgz block 1 of", 0), 0u) << lastStatusWhenTaken;
+    const std::vector<std::string> statuses = op.statuses();
+    const auto canceling = std::find(statuses.begin(), statuses.end(), "Canceling...");
+    ASSERT_NE(canceling, statuses.end());
+    // Taken before the second block went out.
+    EXPECT_EQ((canceling - 1)->rfind("Loading Secbin.pgz block 1 of", 0), 0u) << *(canceling - 1);
+    EXPECT_FALSE(rig.padHas("Secbin.pgz"));
 }
 
 TEST_F(InProcessLoad, TheApplicationGetsFourAttempts) {

@@ -109,6 +109,39 @@ TEST(InstallationConfig, PortBoundsAreAccepted) {
     EXPECT_EQ(parseInstallationConfig(configText("65535"), "f").config.port, 65535);
 }
 
+TEST(InstallationConfig, TheSerialNumberIsDigitsAndDashesOfASaneLength) {
+    // It goes into every request as it is written: nothing else may pass.
+    const struct {
+        std::string serial;
+        bool accepted;
+    } cases[] = {
+        {"0100-2200-33", true},
+        {"7", true},
+        {std::string(32, '9'), true},
+        {std::string(33, '9'), false},
+        {"0100 2200 33", false},
+        {"0100-2200-33\x1cREQ=PP_LOAD", false},
+        {"0100=2200", false},
+        {"ABC-123", false},
+    };
+    std::string text = configText();
+    const std::string written = "installation-serial = 0100-2200-33\n";
+    const std::size_t at = text.find(written);
+    ASSERT_NE(at, std::string::npos);
+    for (const auto& c : cases) {
+        std::string withSerial = text;
+        withSerial.replace(at, written.size(), "installation-serial = " + c.serial + "\n");
+        const auto result = parseInstallationConfig(withSerial, "/etc/x/loader.conf");
+        EXPECT_EQ(result.ok, c.accepted) << c.serial;
+        if (c.accepted) {
+            EXPECT_EQ(result.config.installationSerial, c.serial);
+        } else {
+            EXPECT_NE(result.error.find("/etc/x/loader.conf"), std::string::npos) << result.error;
+            EXPECT_NE(result.error.find("\"installation-serial\""), std::string::npos) << result.error;
+        }
+    }
+}
+
 TEST(InstallationConfig, MissingOrUnreadableFileIsOneClearError) {
     test::TempDir dir;
     for (const std::string& path : {dir.file("absent.conf"), dir.path()}) {

@@ -375,6 +375,20 @@ TEST_F(LoadOperations, CancelEndsTheDownloadWhenTheNextBlockArrivesWithoutStorin
                                                                   "-1/-1 Error User canceled file download."}));
 }
 
+TEST_F(LoadOperations, ADownloadRunningFarPastItsAnnouncedLengthEndsWithAnErrorStatus) {
+    // One byte short of the file is announced, so the length is never met;
+    // the server answers up to 70 MiB of blocks past the end.
+    ServerProcess server(serverArgs({"blocks-past-end=70"}, 1024 * 1024));
+    Load load(server.port());
+    EXPECT_FALSE(run(load, Operation::fetchFile));
+    const std::string overrun = "Download ran more than 64 MiB past its announced length.";
+    EXPECT_EQ(load.client.LastErrorText(), overrun);
+    const Table operations = server.waitForOperations(1);
+    EXPECT_LE(std::stol(operations.at(0, "blocks_sent")), 66) << "it stops as soon as it is past the limit";
+    ASSERT_FALSE(statusesReceived(server).empty());
+    EXPECT_EQ(statusesReceived(server).back(), "-1/-1 Error " + overrun);
+}
+
 TEST_F(LoadOperations, ABlockThatNeverComesEmptiesTheTargetAndLeavesTheChannelsText) {
     ServerProcess server(serverArgs({"drop-after-block=1"}));
     Load load(server.port());

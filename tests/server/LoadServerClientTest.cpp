@@ -1,5 +1,7 @@
 #include "server/LoadServerClient.h"
 
+#include "server/HexText.h"
+#include "server/Md5.h"
 #include "tests/server/TlsTestServer.h"
 #include "job/LoadJob.h"
 #include "job/StatusMailbox.h"
@@ -198,6 +200,60 @@ TEST_F(LoadServerClientTest, UnreadableMessages) {
             EXPECT_EQ(client.LastErrorText(), entry.text) << entry.what << ", receive " << receive;
         }
     }
+}
+
+TEST_F(LoadServerClientTest, AMessageOver64MiBIsRefusedWhileItArrives) {
+    // Announced and sent in full by the server, unless the client leaves first.
+    constexpr std::size_t kBodyBytes = 70 * 1024 * 1024;
+    TlsTestServer server([](TlsServerSide& side) {
+        ASSERT_TRUE(side.handshake());
+        if (!side.sendRecord("Content-Length: " + std::to_string(kBodyBytes) + "\r\n\r\n")) return;
+        const std::string piece(16384, 'M');
+        for (std::size_t sent = 0; sent < kBodyBytes; sent += piece.size())
+            if (!side.sendRecord(piece)) return;
+        side.awaitPeerClose(30000);
+    });
+    PadClient client(installation("", "", 0));
+    connect(client, server);
+    std::string challenge;
+    EXPECT_FALSE(client.ReceiveChallenge(challenge));
+    EXPECT_EQ(client.LastErrorText(), "Message from the load server larger than 64 MiB.");
+    EXPECT_LE(client.receiveBuffer().capacity(), 65u * 1024 * 1024);
+    client.Disconnect();
+    server.join();
+}
+
+TEST_F(LoadServerClientTest, TheDigestIsOfTheBlocksAcceptedFedAsTheyArrive) {
+    const std::string first(3000, 'a'), wrong(2000, 'w'), second(2000, 'b');
+    const auto block = [](int number, const std::string& bytes) {
+        return "BlockNo: " + std::to_string(number) + "\r\nContent-Length: " + std::to_string(bytes.size()) +
+               "\r\n\r\n" + bytes;
+    };
+    TlsTestServer server([&](TlsServerSide& side) {
+        ASSERT_TRUE(side.handshake());
+        ASSERT_TRUE(side.receiveMessage());  // asks for block 1
+        side.sendRecord(block(1, first));
+        ASSERT_TRUE(side.receiveMessage());
+        side.sendRecord(block(3, wrong));  // out of sequence: asked for again, not stored
+        ASSERT_TRUE(side.receiveMessage());
+        side.sendRecord(block(2, second));
+        side.awaitPeerClose();
+    });
+    PadClient client(installation("", "", 0));
+    LoadJob job;
+    ByteArray file;
+    job.downloadTarget = &file;
+    client.setOwner(&job);
+    connect(client, server);
+    ASSERT_TRUE(client.DownloadBlocks(5000)) << client.LastErrorText();
+    const std::string stored = first + second;
+    ASSERT_EQ(std::string(file.begin(), file.end()), stored);
+    const Md5::Digest digest = Md5::digest(stored.data(), stored.size());
+    // What was accepted is what counts, not what the target holds by the time of the check.
+    file.assign(5000, 'x');
+    EXPECT_TRUE(client.VerifyDownloadDigest(HexEncode(digest.data(), digest.size())));
+    client.Disconnect();
+    server.join();
 }
 
 TEST_F(LoadServerClientTest, ReceiveEndsAtTheSessionEndOrInSilence) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <openssl/ssl.h>
 
+#include <atomic>
 #include <string>
 
 namespace korvane {
@@ -261,19 +262,47 @@ TEST_F(SecureChannelTest, ARenegotiationTheServerAsksForIsCarriedOut) {
     server.join();
 }
 
+// A channel whose socket fails its reads from a moment the test chooses on,
+// as a reset or a dead route would (a plain TCP close reads as an end instead).
+class FailingReadsChannel : public SecureChannel {
+public:
+    int ReceiveWithTimeout(void* buffer, std::size_t size, uint32_t timeoutMs) override {
+        const uint32_t start = tickCount();
+        while (!failReads.load()) {
+            const uint32_t passed = elapsedSince(start);
+            if (HasPendingData() || !IsAlive() || passed >= timeoutMs)
+                return SecureChannel::ReceiveWithTimeout(buffer, size, passed >= timeoutMs ? 0 : timeoutMs - passed);
+            sleepMs(1);
+        }
+        return -1;
+    }
+    std::atomic<bool> failReads{false};
+};
+
 TEST_F(SecureChannelTest, AFailedRenegotiationIsReported) {
-    TlsTestServer server([](TlsServerSide& side) {
-        ASSERT_TRUE(side.handshake());
-        side.sendRaw(side.sealHelloRequest());
-        EXPECT_TRUE(side.receiveRaw()) << "the client starts the new handshake";
-        side.closeTcp();
-    });
-    SecureChannel channel;
-    openTo(channel, server);
-    std::string text;
-    std::size_t appended = 0;
-    EXPECT_EQ(channel.ReceiveAndDecrypt(appended, text, 10000), SecureChannel::kRenegotiationFailed);
-    EXPECT_EQ(channel.LastErrorText(), "Error occured during Renegotiate attempt requested by server.");
+    // The server leaves in the middle of the new handshake: by closing TCP,
+    // or the socket fails the client's next read.
+    for (const bool socketError : {false, true}) {
+        SCOPED_TRACE(socketError ? "socket error" : "closed");
+        FailingReadsChannel channel;
+        TlsTestServer server([&channel, socketError](TlsServerSide& side) {
+            ASSERT_TRUE(side.handshake());
+            side.sendRaw(side.sealHelloRequest());
+            EXPECT_TRUE(side.receiveRaw()) << "the client starts the new handshake";
+            if (socketError) {
+                channel.failReads = true;
+                side.awaitPeerClose();
+            }
+            side.closeTcp();
+        });
+        openTo(channel, server);
+        std::string text;
+        std::size_t appended = 0;
+        EXPECT_EQ(channel.ReceiveAndDecrypt(appended, text, 10000), SecureChannel::kRenegotiationFailed);
+        EXPECT_EQ(channel.LastErrorText(), "Error occured during Renegotiate attempt requested by server.");
+        channel.Disconnect();
+        server.join();
+    }
 }
 
 TEST_F(SecureChannelTest, SendsExactlyTheMaximumMessageSizeAndRefusesOneByteMore) {

@@ -8,8 +8,9 @@
 namespace korvane {
 namespace {
 
-CachedImage imageOf(size_t bytes, const char* announced) {
+CachedImage imageOf(size_t bytes, const char* announced, int fetchedFor = kVariantIpp350) {
     CachedImage cached;
+    cached.variantCode = fetchedFor;
     cached.image.assign(bytes, 0x5A);
     cached.version = "2310";
     cached.fileName = "RBAIPP350.OGZ";
@@ -17,23 +18,28 @@ CachedImage imageOf(size_t bytes, const char* announced) {
     return cached;
 }
 
-TEST(IngenicoCaches, AnImageServesOnlyWhenWholeAndForTheVariantLastLoaded) {
+TEST(IngenicoCaches, AnImageServesOnlyWhenWholeFetchedForThisVariantAndItLoadedLast) {
     struct Case {
         size_t bytes;
         const char* announced;
+        int fetchedFor;
         int lastLoaded;
         bool serves;
     } cases[] = {
-        {1000, "1000", kVariantIpp350, true},
-        {1000, "", kVariantIpp350, true},
-        {999, "1000", kVariantIpp350, false},  // a download cut short
-        {0, "0", kVariantIpp350, false},
-        {1000, "1000", kVariantIpp350V4, false},
-        {1000, "1000", 0, false},
+        {1000, "1000", kVariantIpp350, kVariantIpp350, true},
+        {1000, "", kVariantIpp350, kVariantIpp350, true},
+        {999, "1000", kVariantIpp350, kVariantIpp350, false},  // a download cut short
+        {0, "0", kVariantIpp350, kVariantIpp350, false},
+        {1000, "1000", kVariantIpp350, kVariantIpp350V4, false},
+        {1000, "1000", kVariantIpp350, 0, false},
+        // another model's fetch after the last load, which then failed
+        {1000, "1000", kVariantIsc250, kVariantIpp350, false},
+        {1000, "1000", 0, kVariantIpp350, false},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(cacheServes(imageOf(c.bytes, c.announced), c.lastLoaded, kVariantIpp350), c.serves)
-            << c.bytes << " of " << c.announced << " after variant " << c.lastLoaded;
+        EXPECT_EQ(cacheServes(imageOf(c.bytes, c.announced, c.fetchedFor), c.lastLoaded, kVariantIpp350), c.serves)
+            << c.bytes << " of " << c.announced << " fetched for " << c.fetchedFor << " after variant "
+            << c.lastLoaded;
 }
 
 TEST(IngenicoCaches, TwelveHoursForgetTheImagesAndThreeSecurityFilesAcrossTheTickWrap) {
@@ -53,6 +59,7 @@ TEST(IngenicoCaches, TwelveHoursForgetTheImagesAndThreeSecurityFilesAcrossTheTic
     EXPECT_TRUE(caches.images.application.version.empty());
     EXPECT_TRUE(caches.images.application.fileName.empty());
     EXPECT_EQ(caches.images.application.announcedSize, "10");
+    EXPECT_EQ(caches.images.application.variantCode, 0);
     EXPECT_TRUE(caches.images.serialConfig.image.empty());
     EXPECT_TRUE(caches.securityFiles.secbin21.empty());
     EXPECT_FALSE(caches.securityFiles.secbinTetra.empty());
@@ -71,9 +78,11 @@ TEST(ModelButtons, CaptionsAreFoundWithoutTheirSpacesAndCodesPickTheirFormsStep)
     EXPECT_EQ(formsModelOf(kVariantIcmp), FormsModel::iCMP);
     EXPECT_FALSE(formsModelOf(kVariantVx805).has_value());
     EXPECT_FALSE(formsModelOf(kVariantEquinoxPci2).has_value());
-    for (const ModelButton& button : modelButtons())
-        if (button.procedure == LoadProcedure::ingenicoWithCacheSet || button.procedure == LoadProcedure::genericRba)
+    for (const ModelButton& button : modelButtons()) {
+        if (button.procedure == LoadProcedure::ingenicoWithCacheSet || button.procedure == LoadProcedure::genericRba) {
             EXPECT_EQ(formsModelOf(button.variantCode), button.formsModel) << button.caption;
+        }
+    }
 }
 
 }  // namespace

@@ -41,6 +41,8 @@ constexpr FaultDefinition kFaults[] = {
     {"drop-after-block", ValueKind::number, "=N", "close the TCP connection after block N, without close_notify"},
     {"stall-after-block", ValueKind::number, "=N", "send nothing more after block N"},
     {"renegotiate-after-block", ValueKind::number, "=N", "request a TLS renegotiation after block N"},
+    {"blocks-past-end", ValueKind::number, "=N",
+     "announce one byte less than the file, answer N more blocks of filler past its end, then close"},
     {"stall-handshake", ValueKind::none, "", "accept TCP but never answer the TLS handshake"},
     {"stall-challenge", ValueKind::none, "", "complete the handshake but send no challenge"},
     {"stall-response", ValueKind::none, "", "read the request but send no response"},
@@ -183,7 +185,8 @@ bool parseLoadServerOptions(const std::vector<std::string>& args, LoadServerOpti
         } else if (arg == "--secret-file") {
             if (!value(secretFile)) return false;
         } else if (arg == "--block-size") {
-            if (!number(1, 64L * 1024 * 1024, n)) return false;
+            // The loader refuses any message over 64 MiB, headers included.
+            if (!number(1, 32L * 1024 * 1024, n)) return false;
             options.blockSize = static_cast<std::size_t>(n);
         } else if (arg == "--receive-timeout") {
             if (!number(1, 3600000, n)) return false;

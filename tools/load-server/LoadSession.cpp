@@ -269,7 +269,9 @@ bool LoadSession::prepareFetch(const std::map<std::string, std::string>& items, 
     if (fault("wrong-md5")) digest[0] = digest[0] == '0' ? '1' : '0';
     if (fault("lowercase-md5")) digest = lowerCase(digest);
     if (!fault("no-md5")) extra.emplace_back("MD5Sum", digest);
-    const std::string length = std::to_string(file_->bytes.size());
+    // Understated, so that the file's end never completes the download.
+    const std::size_t announced = file_->bytes.size() - (fault("blocks-past-end") ? 1 : 0);
+    const std::string length = std::to_string(announced);
     if (fault("zero-length")) {
         extra.emplace_back("CompressedLen", "0");
     } else if (!fault("no-length")) {
@@ -346,6 +348,7 @@ void LoadSession::download() {
     const auto dropAfter = faults.number("drop-after-block", request_);
     const auto stallAfter = faults.number("stall-after-block", request_);
     const auto renegotiateAfter = faults.number("renegotiate-after-block", request_);
+    const int64_t lastServed = blockCount + faults.number("blocks-past-end", request_).value_or(0);
     bool renegotiated = false;
 
     while (true) {
@@ -358,8 +361,15 @@ void LoadSession::download() {
         int64_t next = 0;
         const bool askForBlock =
             status.header("Status") == kSuccess && status.header("Status-Text") == "OK_TO_CONTINUE" &&
-            parseSigned(status.header("Next-Block-Expected"), next) && next >= 1 && next <= blockCount;
+            parseSigned(status.header("Next-Block-Expected"), next) && next >= 1 && next <= lastServed;
         if (!askForBlock) {
+            if (next > blockCount && status.header("Status") == kSuccess) {
+                trace("closing: no more blocks past the end");
+                operation_.closingStatus = kNoClosingStatus;
+                connection_.drop();
+                connectionGone_ = true;
+                return;
+            }
             noteClosing(status);
             return;
         }
@@ -370,7 +380,9 @@ void LoadSession::download() {
         }
         const int64_t dataBlock = std::min(numberSent, blockCount);
         const std::size_t offset = static_cast<std::size_t>(dataBlock - 1) * blockSize;
-        const std::string_view bytes = std::string_view(file).substr(offset, blockSize);
+        const std::string filler = numberSent > blockCount && next > blockCount ? std::string(blockSize, 'F') : "";
+        const std::string_view bytes =
+            filler.empty() ? std::string_view(file).substr(offset, blockSize) : std::string_view(filler);
         trace("-> block " + std::to_string(numberSent) + " (" + std::to_string(bytes.size()) + " bytes)" +
               (numberSent != next ? " for block " + std::to_string(next) : ""));
         if (!connection_.send(blockMessage(static_cast<long>(numberSent), bytes), setup_.options.receiveTimeoutMs)) {
@@ -380,8 +392,10 @@ void LoadSession::download() {
             return;
         }
         ++operation_.blocksSent;
-        if (sent[static_cast<std::size_t>(next)]) ++operation_.blocksResent;
-        sent[static_cast<std::size_t>(next)] = true;
+        if (next <= blockCount) {
+            if (sent[static_cast<std::size_t>(next)]) ++operation_.blocksResent;
+            sent[static_cast<std::size_t>(next)] = true;
+        }
 
         if (dropAfter && next == *dropAfter) {
             trace("dropping the connection");
