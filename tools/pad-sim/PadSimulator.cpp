@@ -27,6 +27,8 @@ const char* faultName(PadFault::Kind kind) {
     case PadFault::Kind::corruptReply: return "corrupt-reply";
     case PadFault::Kind::dropAfterBlock: return "drop-after-block";
     case PadFault::Kind::refuseFile: return "refuse-file";
+    case PadFault::Kind::unknownRequest: return "unknown-request";
+    case PadFault::Kind::stayDown: return "stay-down";
     }
     return "";
 }
