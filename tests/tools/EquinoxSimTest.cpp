@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <regex>
@@ -375,6 +376,7 @@ TEST_F(EquinoxSimTest, FaultSwitches) {
         EXPECT_EQ(packingList("A\n"), "RA");
         EXPECT_EQ(sendFile("A", "a", false), "");
         ASSERT_TRUE(sim->saysSoon("fault stay-down=unplug: restarting, and the line is gone for good"));
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(sim->devices.file("com1"))));
         client.close();
         EXPECT_FALSE(client.open(sim->devices.file("com1")));
         EXPECT_EQ(violationsIn(stopped()), 0);

@@ -399,15 +399,21 @@ void EquinoxSimulator::restart() {
         down_ = true;
         if (fault->code == "unplug") {
             // The port can no longer be opened: the device and its link are gone.
-            say("fault stay-down=unplug: restarting, and the line is gone for good");
-            // The acknowledgement just sent is on the wire: let the loader take it first.
-            const Clock::time_point until = Clock::now() + std::chrono::milliseconds(kByteGapMs);
+            // The acknowledgement just sent is on the wire: let the loader take it
+            // first. The terminal layer may take a moment to queue it on the
+            // loader's side, so it is awaited there before it is awaited gone.
+            const Clock::time_point until = Clock::now() + std::chrono::milliseconds(300);
+            bool queued = false;
             int unread = 0;
-            while (Clock::now() < until && ::ioctl(line_->slaveDescriptor(), FIONREAD, &unread) == 0 && unread > 0)
+            while (Clock::now() < until && ::ioctl(line_->slaveDescriptor(), FIONREAD, &unread) == 0) {
+                if (unread > 0) queued = true;
+                else if (queued) break;
                 std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
             std::error_code ignored;
             std::filesystem::remove(linkPath_, ignored);
             line_->unplug();
+            say("fault stay-down=unplug: restarting, and the line is gone for good");
             return;
         }
         downNaks_ = fault->code == "nak";
