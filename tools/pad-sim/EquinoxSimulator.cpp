@@ -303,15 +303,19 @@ void EquinoxSimulator::answerFrame(const LineFrame& frame, Clock::time_point arr
         violation(frame.complete ? "bad check byte on \"" + brief(frame.text) + "\": NAK"
                                  : "frame cut short after " + std::to_string(frame.bytes.size()) + " bytes (\"" +
                                        brief(frame.text) + "\"): NAK");
-        pacer_.pace(frame.bytes.size() + 1, arrived);
-        line_->write(std::string(1, padpeer::kNak));
+        refuse(frame, arrived, true);
         return;
     }
     const std::string& text = frame.text;
+    if (text.compare(0, kChunkStart.size(), kChunkStart) == 0 && text == refusedChunk_ && refusals_ >= 2)
+        violation("chunk \"" + brief(text) + "\" transmitted a third time; the loader sends a frame twice at most");
     if (takeFault(PadFault::Kind::silent, text)) {
-        std::lock_guard<std::mutex> guard(stateLock_);
-        pad_.noteFault();
+        {
+            std::lock_guard<std::mutex> guard(stateLock_);
+            pad_.noteFault();
+        }
         say("fault silent: \"" + brief(text) + "\" not answered");
+        refuse(frame, arrived, false);
         return;
     }
     if (takeFault(PadFault::Kind::nak, text)) {
@@ -320,8 +324,7 @@ void EquinoxSimulator::answerFrame(const LineFrame& frame, Clock::time_point arr
             pad_.noteFault();
         }
         say("fault nak: \"" + brief(text) + "\" refused");
-        pacer_.pace(frame.bytes.size() + 1, arrived);
-        line_->write(std::string(1, padpeer::kNak));
+        refuse(frame, arrived, true);
         return;
     }
 
@@ -342,12 +345,34 @@ void EquinoxSimulator::answerFrame(const LineFrame& frame, Clock::time_point arr
         std::lock_guard<std::mutex> guard(stateLock_);
         answer = pad_.handle(text);
     }
-    pacer_.pace(frame.bytes.size() + 1, arrived);
-    line_->write(std::string(1, padpeer::kAck));
+    acknowledge(frame, arrived);
     say(answer.log);
     for (const std::string& what : answer.violations) violation(what);
     reply(answer, text);
     if (answer.restart) restart();
+}
+
+// The loader waits for each frame's acknowledgement before it sends anything more.
+void EquinoxSimulator::acknowledge(const LineFrame& frame, Clock::time_point arrived) {
+    refusedChunk_.clear();
+    refusals_ = 0;
+    if (line_->hasInput())
+        violation("more bytes came before \"" + brief(frame.text) + "\" was acknowledged");
+    pacer_.pace(frame.bytes.size() + 1, arrived);
+    line_->write(std::string(1, padpeer::kAck));
+}
+
+// A NAK, or no answer at all: either way the loader may send the frame once more.
+void EquinoxSimulator::refuse(const LineFrame& frame, Clock::time_point arrived, bool nak) {
+    if (frame.text == refusedChunk_) {
+        ++refusals_;
+    } else {
+        refusedChunk_ = frame.text.compare(0, kChunkStart.size(), kChunkStart) == 0 ? frame.text : std::string();
+        refusals_ = refusedChunk_.empty() ? 0 : 1;
+    }
+    if (!nak) return;
+    pacer_.pace(frame.bytes.size() + 1, arrived);
+    line_->write(std::string(1, padpeer::kNak));
 }
 
 void EquinoxSimulator::reply(const EquinoxAnswer& answer, const std::string& request) {
