@@ -387,14 +387,17 @@ TEST_F(EquinoxSimTest, FaultSwitches) {
         client.close();
     }
     {
-        SCOPED_TRACE("stay-down=nak: every frame refused after the restart");
-        startWith({"--fault", "stay-down=nak", "--restart-time", "0"});
+        SCOPED_TRACE("refuse-after-restart: every frame refused after the restart");
+        startWith({"--fault", "refuse-after-restart", "--restart-time", "0"});
         EXPECT_EQ(packingList("A\n"), "RA");
         EXPECT_EQ(sendFile("A", "a", false), "");
         EXPECT_EQ(client.send("T"), kNak);
         EXPECT_EQ(client.send("LALL"), kNak);
         const std::string log = stopped();
-        EXPECT_NE(log.find("down (fault stay-down=nak): \"T\" refused\n"), std::string::npos) << log;
+        EXPECT_NE(log.find("fault refuse-after-restart: restarting, and refusing every frame from now on\n"),
+                  std::string::npos)
+            << log;
+        EXPECT_NE(log.find("refusing (fault refuse-after-restart): \"T\" NAKed\n"), std::string::npos) << log;
         EXPECT_EQ(violationsIn(log), 0) << log;
         client.close();
     }
@@ -434,7 +437,9 @@ TEST(EquinoxSimUsage, RefusesOptionsOfTheOtherFamily) {
              {"--segment-size", "8"},
              {"--type-letter", "H"},
              {"--model", "L5300-PCI2", "--fault", "stay-down=2"},
-             {"--model", "L5300-PCI2", "--fault", "stay-down=nap"},
+             {"--model", "L5300-PCI2", "--fault", "stay-down=nak"},
+             {"--model", "L5300-PCI2", "--fault", "refuse-after-restart=1"},
+             {"--fault", "refuse-after-restart"},
              {"--model", "L5300-PCI2", "--fault", "nak@X"},
              {"--model", "L5300-PCI2", "--segment-size", "x"},
          }) {

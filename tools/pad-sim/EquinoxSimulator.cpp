@@ -289,14 +289,15 @@ void EquinoxSimulator::answerFrame(const LineFrame& frame, Clock::time_point arr
         std::lock_guard<std::mutex> guard(stateLock_);
         messages_.push_back(frame.text);
     }
-    if (down_ && downNaks_) {
-        say("down (fault stay-down=nak): \"" + brief(frame.text) + "\" refused");
-        line_->write(std::string(1, padpeer::kNak));
-        return;
-    }
     if (lineIgnored()) {
         say(std::string(down_ ? "down (fault stay-down)" : "silent (restarting)") + ": \"" + brief(frame.text) +
             "\" not answered");
+        return;
+    }
+    if (refusing_) {
+        say("refusing (fault refuse-after-restart): \"" + brief(frame.text) + "\" NAKed");
+        pacer_.pace(frame.bytes.size() + 1, arrived);
+        line_->write(std::string(1, padpeer::kNak));
         return;
     }
     if (!good) {
@@ -337,6 +338,12 @@ void EquinoxSimulator::answerFrame(const LineFrame& frame, Clock::time_point arr
         say(answer.log);
         for (const std::string& what : answer.violations) violation(what);
         restart();
+        if (refusing_) {
+            say("refusing (fault refuse-after-restart): \"" + brief(text) + "\" NAKed");
+            pacer_.pace(frame.bytes.size() + 1, arrived);
+            line_->write(std::string(1, padpeer::kNak));
+            return;
+        }
         if (lineIgnored()) {
             say(std::string(down_ ? "down (fault stay-down)" : "silent (restarting)") + ": \"" + brief(text) +
                 "\" not answered");
@@ -441,9 +448,12 @@ void EquinoxSimulator::restart() {
             say("fault stay-down=unplug: restarting, and the line is gone for good");
             return;
         }
-        downNaks_ = fault->code == "nak";
-        say(std::string("fault stay-down") + (downNaks_ ? "=nak: restarting, and refusing every frame from now on"
-                                                        : ": restarting, and never answering again"));
+        say("fault stay-down: restarting, and never answering again");
+        return;
+    }
+    if (takeFault(PadFault::Kind::refuseAfterRestart, "")) {
+        refusing_ = true;
+        say("fault refuse-after-restart: restarting, and refusing every frame from now on");
         return;
     }
     silentUntil_ = Clock::now() + std::chrono::milliseconds(options_.restartMs);

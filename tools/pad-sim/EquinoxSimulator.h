@@ -110,8 +110,8 @@ private:
     // Link state, touched by the answering thread only.
     std::vector<PadFault> faults_;  // counted down as they strike
     Clock::time_point silentUntil_{};
-    bool down_ = false;     // stay-down struck: nothing is answered any more
-    bool downNaks_ = false; // ... and every frame is refused
+    bool refusing_ = false;  // refuse-after-restart struck: every frame is NAKed
+    bool down_ = false;  // stay-down struck: nothing is answered any more
     std::string stray_;  // bytes outside any frame, not yet reported
     // The last chunk frame refused (NAK or no answer), and how often in a row.
     std::string refusedChunk_;

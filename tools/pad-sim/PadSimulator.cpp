@@ -29,6 +29,7 @@ const char* faultName(PadFault::Kind kind) {
     case PadFault::Kind::refuseFile: return "refuse-file";
     case PadFault::Kind::unknownRequest: return "unknown-request";
     case PadFault::Kind::stayDown: return "stay-down";
+    case PadFault::Kind::refuseAfterRestart: return "refuse-after-restart";
     }
     return "";
 }
