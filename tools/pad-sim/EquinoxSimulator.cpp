@@ -386,14 +386,17 @@ void EquinoxSimulator::reply(const EquinoxAnswer& answer, const std::string& req
     const size_t segmentSize = answer.segmentable ? options_.segmentSize : 0;
     for (const std::string& text : answer.replies) {
         const std::vector<std::string> frames = segmentsOf(text, segmentSize);
-        if (frames.size() > 1 && options_.verbose)
+        if (frames.size() > kMostSegments)
+            say("reply \"" + brief(text) + "\" in " + std::to_string(frames.size()) +
+                " segments: the loader reads only " + std::to_string(kMostSegments) + " frames of one reply");
+        else if (frames.size() > 1 && options_.verbose)
             say("reply \"" + brief(text) + "\" in " + std::to_string(frames.size()) + " segments");
-        for (const std::string& segment : frames)
-            if (!sendReplyFrame(segment, request)) return;
+        for (size_t i = 0; i < frames.size(); ++i)
+            if (!sendReplyFrame(frames[i], request, i < kMostSegments)) return;
     }
 }
 
-bool EquinoxSimulator::sendReplyFrame(const std::string& text, const std::string& request) {
+bool EquinoxSimulator::sendReplyFrame(const std::string& text, const std::string& request, bool awaited) {
     for (int transmission = 0; transmission < kReplyTransmissions && !stopping_; ++transmission) {
         std::string frame = padpeer::frameOf(text);
         const bool corrupted = takeFault(PadFault::Kind::corruptReply, request);
@@ -405,8 +408,10 @@ bool EquinoxSimulator::sendReplyFrame(const std::string& text, const std::string
         if (!line_->write(frame)) return false;
         const std::optional<char> answer = line_->readByte(kReplyAckWaitMs);
         if (!answer) {
-            violation("reply \"" + brief(text) + "\" not acknowledged within " + std::to_string(kReplyAckWaitMs) +
-                      " ms");
+            const std::string what =
+                "reply \"" + brief(text) + "\" not acknowledged within " + std::to_string(kReplyAckWaitMs) + " ms";
+            if (awaited) violation(what);
+            else say(what + ", as the loader has stopped reading");
             return false;
         }
         if (*answer == padpeer::kAck) {

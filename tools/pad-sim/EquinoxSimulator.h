@@ -35,6 +35,8 @@ public:
     static constexpr int kReplyTransmissions = 3;
     // Within a frame the loader writes without pause; a gap this long ends it.
     static constexpr uint32_t kByteGapMs = 1000;
+    // The loader reads at most this many frames of one reply ("HY" segments included).
+    static constexpr size_t kMostSegments = 10;
 
     EquinoxSimulator(const PadSimOptions& options, Log log);
     ~EquinoxSimulator();
@@ -84,7 +86,8 @@ private:
     void acknowledge(const LineFrame& frame, Clock::time_point arrived);
     void refuse(const LineFrame& frame, Clock::time_point arrived, bool nak);
     void reply(const EquinoxAnswer& answer, const std::string& request);
-    bool sendReplyFrame(const std::string& text, const std::string& request);
+    // False when the frame was not acknowledged. `awaited`: the loader is still reading the reply.
+    bool sendReplyFrame(const std::string& text, const std::string& request, bool awaited = true);
     void restart();
     bool lineIgnored() const;
     // The fault that strikes now (counted down), or nullptr.
