@@ -214,6 +214,21 @@ TEST_F(EquinoxSimTest, TakesTwoTransfersAskingInListOrderAndRestartsAfterEach) {
     EXPECT_NE(log.find(", 2 transfers, 4 files received, 0 violations\n"), std::string::npos) << log;
 }
 
+TEST_F(EquinoxSimTest, RestartUnplugTakesTheLineAwayAndComesBackOnANewOne) {
+    startWith({"--restart-unplug", "--restart-time", "300"});
+    EXPECT_EQ(packingList("A\n"), "RA");
+    EXPECT_EQ(sendFile("A", "a", false), "") << "the last chunk acknowledged before the line goes";
+    ASSERT_TRUE(sim->saysSoon("restarting: the line is gone for 300 ms"));
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(sim->devices.file("com1"))));
+    client.close();
+    // Opening fails until the pad is back, as the loader's restart wait finds.
+    ASSERT_TRUE(test::waitUntil([&] { return client.open(sim->devices.file("com1")); }, 10000));
+    EXPECT_EQ(client.transact("T"), "TH");
+    const std::string log = stopped();
+    EXPECT_NE(log.find("back from the restart: pad ready on com1 -> /dev/pts/"), std::string::npos) << log;
+    EXPECT_EQ(violationsIn(log), 0) << log;
+}
+
 TEST_F(EquinoxSimTest, ReportsEveryDeviationAsAViolation) {
     using Script = std::function<void(ScriptedEquinoxClient&)>;
     auto sending = [](std::string text) {
@@ -450,6 +465,7 @@ TEST(EquinoxSimUsage, RefusesOptionsOfTheOtherFamily) {
              {"--fault", "unknown-request=A"},
              {"--fault", "nak@PL5"},
              {"--segment-size", "8"},
+             {"--restart-unplug"},
              {"--type-letter", "H"},
              {"--model", "L5300-PCI2", "--fault", "stay-down=2"},
              {"--model", "L5300-PCI2", "--fault", "stay-down=nak"},

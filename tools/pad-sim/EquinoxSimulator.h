@@ -50,7 +50,8 @@ public:
     // then the summary line. Only the first call logs.
     void stop();
 
-    const std::string& devicePath() const;
+    // The current pseudo-terminal: a new one after each restart with --restart-unplug.
+    std::string devicePath() const;
     const std::string& linkPath() const { return linkPath_; }
 
     // The pad's state, read under the simulator's lock.
@@ -89,6 +90,10 @@ private:
     // False when the frame was not acknowledged. `awaited`: the loader is still reading the reply.
     bool sendReplyFrame(const std::string& text, const std::string& request, bool awaited = true);
     void restart();
+    // The line goes away once the loader has taken what was sent; its comN link with it.
+    void unplugLine();
+    // A fresh pseudo-terminal as comN; false when none can be had.
+    bool replugLine();
     bool lineIgnored() const;
     // The fault that strikes now (counted down), or nullptr.
     const PadFault* takeFault(PadFault::Kind kind, const std::string& text);
@@ -98,8 +103,9 @@ private:
 
     PadSimOptions options_;
     Log log_;
-    std::unique_ptr<padpeer::PtyPeer> line_;
+    std::unique_ptr<padpeer::PtyPeer> line_;  // replaced by the answering thread only
     std::string linkPath_;
+    std::string devicePath_;  // under stateLock_
     std::thread thread_;
     std::atomic<bool> stopping_{false};
     bool stopped_ = false;
@@ -113,6 +119,7 @@ private:
     // Link state, touched by the answering thread only.
     std::vector<PadFault> faults_;  // counted down as they strike
     Clock::time_point silentUntil_{};
+    std::optional<Clock::time_point> replugAt_;  // unplugged for a restart, back at this time
     bool refusing_ = false;  // refuse-after-restart struck: every frame is NAKed
     bool down_ = false;  // stay-down struck: nothing is answered any more
     std::string stray_;  // bytes outside any frame, not yet reported
