@@ -199,6 +199,9 @@ void EquinoxSimulator::run() {
 }
 
 void EquinoxSimulator::unplugLine() {
+    // The device is gone at once: the loader can no longer open it.
+    std::error_code ignored;
+    std::filesystem::remove(linkPath_, ignored);
     // The acknowledgement just sent is on the wire: let the loader take it
     // first. The terminal layer may take a moment to queue it on the
     // loader's side, so it is awaited there before it is awaited gone.
@@ -210,8 +213,6 @@ void EquinoxSimulator::unplugLine() {
         else if (queued) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    std::error_code ignored;
-    std::filesystem::remove(linkPath_, ignored);
     line_->unplug();
     stray_.clear();
 }
@@ -394,8 +395,10 @@ void EquinoxSimulator::answerFrame(const LineFrame& frame, Clock::time_point arr
             return;
         }
         if (lineIgnored() || !line_->plugged()) {
-            say(std::string(down_ ? "down (fault stay-down)" : "silent (restarting)") + ": \"" + brief(text) +
-                "\" not answered");
+            const char* state = down_ ? "down (fault stay-down)"
+                                : line_->plugged() ? "silent (restarting)"
+                                                   : "unplugged (restarting)";
+            say(std::string(state) + ": \"" + brief(text) + "\" not answered");
             return;
         }
         std::lock_guard<std::mutex> guard(stateLock_);
