@@ -292,6 +292,12 @@ void EquinoxSimulator::answerFrame(const LineFrame& frame, Clock::time_point arr
             "\" not answered");
         return;
     }
+    if (refusing_) {
+        say("refusing (fault refuse-after-restart): \"" + brief(frame.text) + "\" NAKed");
+        pacer_.pace(frame.bytes.size() + 1, arrived);
+        line_->write(std::string(1, padpeer::kNak));
+        return;
+    }
     if (!good) {
         violation(frame.complete ? "bad check byte on \"" + brief(frame.text) + "\": NAK"
                                  : "frame cut short after " + std::to_string(frame.bytes.size()) + " bytes (\"" +
@@ -391,6 +397,11 @@ void EquinoxSimulator::restart() {
     if (takeFault(PadFault::Kind::stayDown, "")) {
         down_ = true;
         say("fault stay-down: restarting, and never answering again");
+        return;
+    }
+    if (takeFault(PadFault::Kind::refuseAfterRestart, "")) {
+        refusing_ = true;
+        say("fault refuse-after-restart: restarting, and refusing every frame from now on");
         return;
     }
     silentUntil_ = Clock::now() + std::chrono::milliseconds(options_.restartMs);

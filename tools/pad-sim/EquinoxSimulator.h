@@ -107,6 +107,7 @@ private:
     // Link state, touched by the answering thread only.
     std::vector<PadFault> faults_;  // counted down as they strike
     Clock::time_point silentUntil_{};
+    bool refusing_ = false;  // refuse-after-restart struck: every frame is NAKed
     bool down_ = false;  // stay-down struck: nothing is answered any more
     std::string stray_;  // bytes outside any frame, not yet reported
 

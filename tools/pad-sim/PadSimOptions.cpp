@@ -22,7 +22,8 @@ bool isRbaOnly(PadFault::Kind kind) {
 }
 
 bool isEquinoxOnly(PadFault::Kind kind) {
-    return kind == PadFault::Kind::unknownRequest || kind == PadFault::Kind::stayDown;
+    return kind == PadFault::Kind::unknownRequest || kind == PadFault::Kind::stayDown ||
+           kind == PadFault::Kind::refuseAfterRestart;
 }
 
 // The model is known only once every argument is read: faults and
@@ -138,6 +139,11 @@ bool parseFault(const std::string& text, PadFault& fault, std::string& error) {
     }
     if (name == "stay-down") {
         fault.kind = PadFault::Kind::stayDown;
+        if (hasValue) return bad("it takes no value");
+        return true;
+    }
+    if (name == "refuse-after-restart") {
+        fault.kind = PadFault::Kind::refuseAfterRestart;
         if (hasValue) return bad("it takes no value");
         return true;
     }
@@ -278,7 +284,9 @@ std::string padSimUsage() {
            "                          download begins; for the next N downloads that reach block K+1 (1)\n"
            "  refuse-file[=N[:CODE]]  RBA: answer the last block of the next N downloads \"62.CODE\" (1, 9)\n"
            "  unknown-request[=NAME]  Equinox: the next file request asks for NAME (NOTINBUNDLE.DAT)\n"
-           "  stay-down               Equinox: after the next restart the pad never answers again\n";
+           "  stay-down               Equinox: after the next restart the pad never answers again\n"
+           "  refuse-after-restart    Equinox: after the next restart the pad NAKs every frame at once (a\n"
+           "                          quick pad that never comes back: no acknowledgement time-out per try)\n";
 }
 
 }  // namespace korvane::padsim

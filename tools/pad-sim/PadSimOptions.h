@@ -20,6 +20,7 @@ struct PadFault {
         refuseFile,     // RBA: answer the last block of the next `count` downloads "62." + `code`
         unknownRequest, // Equinox: the next file request asks for `code`, a name the bundle does not hold
         stayDown,       // Equinox: after the next restart the pad never answers again
+        refuseAfterRestart, // Equinox: after the next restart the pad NAKs every frame, at once
     };
     Kind kind = Kind::nak;
     long count = 1;

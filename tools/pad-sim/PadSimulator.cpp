@@ -27,6 +27,9 @@ const char* faultName(PadFault::Kind kind) {
     case PadFault::Kind::corruptReply: return "corrupt-reply";
     case PadFault::Kind::dropAfterBlock: return "drop-after-block";
     case PadFault::Kind::refuseFile: return "refuse-file";
+    case PadFault::Kind::unknownRequest: return "unknown-request";
+    case PadFault::Kind::stayDown: return "stay-down";
+    case PadFault::Kind::refuseAfterRestart: return "refuse-after-restart";
     }
     return "";
 }
