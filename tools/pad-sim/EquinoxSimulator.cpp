@@ -333,6 +333,12 @@ void EquinoxSimulator::answerFrame(const LineFrame& frame, Clock::time_point arr
         say(answer.log);
         for (const std::string& what : answer.violations) violation(what);
         restart();
+        if (refusing_) {
+            say("refusing (fault refuse-after-restart): \"" + brief(text) + "\" NAKed");
+            pacer_.pace(frame.bytes.size() + 1, arrived);
+            line_->write(std::string(1, padpeer::kNak));
+            return;
+        }
         if (lineIgnored()) {
             say(std::string(down_ ? "down (fault stay-down)" : "silent (restarting)") + ": \"" + brief(text) +
                 "\" not answered");
