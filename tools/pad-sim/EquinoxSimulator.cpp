@@ -5,7 +5,9 @@
 #include "tools/padpeer/PeerFrame.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <stdexcept>
+#include <sys/ioctl.h>
 
 namespace korvane::padsim {
 namespace {
@@ -160,13 +162,13 @@ void EquinoxSimulator::violation(const std::string& what) {
 
 bool EquinoxSimulator::lineIgnored() const { return down_ || Clock::now() < silentUntil_; }
 
-bool EquinoxSimulator::takeFault(PadFault::Kind kind, const std::string& text) {
+const PadFault* EquinoxSimulator::takeFault(PadFault::Kind kind, const std::string& text) {
     for (PadFault& fault : faults_) {
         if (fault.kind != kind || fault.count <= 0 || !inScope(fault, text)) continue;
         --fault.count;
-        return true;
+        return &fault;
     }
-    return false;
+    return nullptr;
 }
 
 void EquinoxSimulator::noteStray() {
@@ -302,15 +304,19 @@ void EquinoxSimulator::answerFrame(const LineFrame& frame, Clock::time_point arr
         violation(frame.complete ? "bad check byte on \"" + brief(frame.text) + "\": NAK"
                                  : "frame cut short after " + std::to_string(frame.bytes.size()) + " bytes (\"" +
                                        brief(frame.text) + "\"): NAK");
-        pacer_.pace(frame.bytes.size() + 1, arrived);
-        line_->write(std::string(1, padpeer::kNak));
+        refuse(frame, arrived, true);
         return;
     }
     const std::string& text = frame.text;
+    if (text.compare(0, kChunkStart.size(), kChunkStart) == 0 && text == refusedChunk_ && refusals_ >= 2)
+        violation("chunk \"" + brief(text) + "\" transmitted a third time; the loader sends a frame twice at most");
     if (takeFault(PadFault::Kind::silent, text)) {
-        std::lock_guard<std::mutex> guard(stateLock_);
-        pad_.noteFault();
+        {
+            std::lock_guard<std::mutex> guard(stateLock_);
+            pad_.noteFault();
+        }
         say("fault silent: \"" + brief(text) + "\" not answered");
+        refuse(frame, arrived, false);
         return;
     }
     if (takeFault(PadFault::Kind::nak, text)) {
@@ -319,8 +325,7 @@ void EquinoxSimulator::answerFrame(const LineFrame& frame, Clock::time_point arr
             pad_.noteFault();
         }
         say("fault nak: \"" + brief(text) + "\" refused");
-        pacer_.pace(frame.bytes.size() + 1, arrived);
-        line_->write(std::string(1, padpeer::kNak));
+        refuse(frame, arrived, true);
         return;
     }
 
@@ -347,12 +352,34 @@ void EquinoxSimulator::answerFrame(const LineFrame& frame, Clock::time_point arr
         std::lock_guard<std::mutex> guard(stateLock_);
         answer = pad_.handle(text);
     }
-    pacer_.pace(frame.bytes.size() + 1, arrived);
-    line_->write(std::string(1, padpeer::kAck));
+    acknowledge(frame, arrived);
     say(answer.log);
     for (const std::string& what : answer.violations) violation(what);
     reply(answer, text);
     if (answer.restart) restart();
+}
+
+// The loader waits for each frame's acknowledgement before it sends anything more.
+void EquinoxSimulator::acknowledge(const LineFrame& frame, Clock::time_point arrived) {
+    refusedChunk_.clear();
+    refusals_ = 0;
+    if (line_->hasInput())
+        violation("more bytes came before \"" + brief(frame.text) + "\" was acknowledged");
+    pacer_.pace(frame.bytes.size() + 1, arrived);
+    line_->write(std::string(1, padpeer::kAck));
+}
+
+// A NAK, or no answer at all: either way the loader may send the frame once more.
+void EquinoxSimulator::refuse(const LineFrame& frame, Clock::time_point arrived, bool nak) {
+    if (frame.text == refusedChunk_) {
+        ++refusals_;
+    } else {
+        refusedChunk_ = frame.text.compare(0, kChunkStart.size(), kChunkStart) == 0 ? frame.text : std::string();
+        refusals_ = refusedChunk_.empty() ? 0 : 1;
+    }
+    if (!nak) return;
+    pacer_.pace(frame.bytes.size() + 1, arrived);
+    line_->write(std::string(1, padpeer::kNak));
 }
 
 void EquinoxSimulator::reply(const EquinoxAnswer& answer, const std::string& request) {
@@ -400,8 +427,27 @@ bool EquinoxSimulator::sendReplyFrame(const std::string& text, const std::string
 }
 
 void EquinoxSimulator::restart() {
-    if (takeFault(PadFault::Kind::stayDown, "")) {
+    if (const PadFault* fault = takeFault(PadFault::Kind::stayDown, "")) {
         down_ = true;
+        if (fault->code == "unplug") {
+            // The port can no longer be opened: the device and its link are gone.
+            // The acknowledgement just sent is on the wire: let the loader take it
+            // first. The terminal layer may take a moment to queue it on the
+            // loader's side, so it is awaited there before it is awaited gone.
+            const Clock::time_point until = Clock::now() + std::chrono::milliseconds(300);
+            bool queued = false;
+            int unread = 0;
+            while (Clock::now() < until && ::ioctl(line_->slaveDescriptor(), FIONREAD, &unread) == 0) {
+                if (unread > 0) queued = true;
+                else if (queued) break;
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+            std::error_code ignored;
+            std::filesystem::remove(linkPath_, ignored);
+            line_->unplug();
+            say("fault stay-down=unplug: restarting, and the line is gone for good");
+            return;
+        }
         say("fault stay-down: restarting, and never answering again");
         return;
     }
