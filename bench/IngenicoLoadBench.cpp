@@ -91,7 +91,7 @@ struct Folder {
         char pattern[] = "/tmp/korvane-ingenico-bench-XXXXXX";
         if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("no temporary folder");
         path = pattern;
-        const std::string command = std::string("/bin/sh '") + KORVANE_SAMPLE_PACKAGES_SCRIPT + "' '" + path +
+        const std::string command = std::string("KORVANE_BUNDLE='") + KORVANE_BUNDLE_PATH + "' /bin/sh '" + KORVANE_SAMPLE_PACKAGES_SCRIPT + "' '" + path +
                                     "/packages' --app-size " + kAppBytes + " --config-size " + kConfigBytes;
         if (std::system(command.c_str()) != 0) throw std::runtime_error("make-sample-packages.sh failed");
     }

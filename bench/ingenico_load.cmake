@@ -3,4 +3,6 @@
 korvane_bench(ingenico_load_bench SOURCES ${CMAKE_CURRENT_LIST_DIR}/IngenicoLoadBench.cpp
               LIBS korvane_workflows korvane_padsim korvane_loadserver_lib)
 target_compile_definitions(ingenico_load_bench PRIVATE
-  KORVANE_SAMPLE_PACKAGES_SCRIPT="${PROJECT_SOURCE_DIR}/scripts/make-sample-packages.sh")
+  KORVANE_SAMPLE_PACKAGES_SCRIPT="${PROJECT_SOURCE_DIR}/scripts/make-sample-packages.sh"
+  KORVANE_BUNDLE_PATH="$<TARGET_FILE:korvane-bundle>")
+add_dependencies(ingenico_load_bench korvane-bundle)

@@ -101,6 +101,8 @@ int equinoxWorker(LoadJob& job, const InstallationConfig& installation) {
         job.configImage = &caches.fpe.image;
         if (!pad.unpackBundle()) {
             job.errorText = "Error Trying to Unpack FPE:\r\n" + pad.LastErrorText();
+            // The handler reports this failure; an empty outcome would tell the server nothing.
+            job.loadReport.outcome = kOutcomeFailLoadFpe;
             return kEquinoxUnpackFailed;
         }
         pad.setStageLabel(EquinoxPad::kStageFpe);
@@ -115,6 +117,7 @@ int equinoxWorker(LoadJob& job, const InstallationConfig& installation) {
     job.configImage = &caches.config.image;
     if (!pad.unpackBundle()) {
         job.errorText = "Error Trying to Unpack Configuration:\r\n" + pad.LastErrorText();
+        job.loadReport.outcome = kOutcomeFailLoadForms;
         return kEquinoxUnpackFailed;
     }
     pad.setStageLabel(EquinoxPad::kStageForms);

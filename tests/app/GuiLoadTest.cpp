@@ -56,7 +56,8 @@ public:
         // can replace the harness's own packages now.
         const std::string packages = server.folder().file("packages");
         std::filesystem::remove_all(packages);
-        test::ChildProcess maker("/bin/sh", {KORVANE_SAMPLE_PACKAGES_SCRIPT, packages});
+        test::ChildProcess maker("/bin/sh", {KORVANE_SAMPLE_PACKAGES_SCRIPT, packages},
+                                 {.env = {{"KORVANE_BUNDLE", KORVANE_BUNDLE_PATH}}});
         if (maker.waitForExit(60000) != 0)
             throw std::runtime_error("make-sample-packages.sh failed: " + maker.standardError());
 

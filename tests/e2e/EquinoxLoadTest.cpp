@@ -153,8 +153,10 @@ TEST(EquinoxLoad, ABundleCutShortIsNotUnpacked) {
     EXPECT_TRUE(run.says("Error Trying to Unpack FPE:\nThe bundle ends inside entry 5: 130041 bytes announced, "
                          "130040 left.\n"))
         << context(run);
-    // The worker stopped before it set an outcome: the report carries none.
-    EXPECT_EQ(run.lastLine(), "outcome: ") << context(run);
+    // Reported with the stage's failure code, never with an empty outcome.
+    EXPECT_EQ(run.lastLine(), "outcome: FAIL-LOAD FPE") << context(run);
+    EXPECT_EQ(rig.requests(), (Texts{"PP_LOAD EQ_L5300_PCI2_SILVE2E -> load 1", "PP_APP EQ_L5XXX_FPE_PCI2",
+                                     "PP_APP EQ_L5300_PCI2_SILVE2E", "PP_LOAD_STATUS load 1: FAIL-LOAD FPE"}));
     const std::string log = rig.padLog();
     EXPECT_EQ(log.find("LALL"), std::string::npos) << log;
 }

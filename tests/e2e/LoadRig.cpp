@@ -36,7 +36,8 @@ LoadRig::LoadRig(const PadSetup& pad, const std::vector<std::string>& serverArgs
     // The server was started with the harness's own packages; the index is read
     // for every request, so the sample folder can take their place now.
     std::filesystem::remove_all(packagesDir());
-    ChildProcess maker("/bin/sh", {KORVANE_SAMPLE_PACKAGES_SCRIPT, packagesDir()});
+    ChildProcess maker("/bin/sh", {KORVANE_SAMPLE_PACKAGES_SCRIPT, packagesDir()},
+                       {.env = {{"KORVANE_BUNDLE", KORVANE_BUNDLE_PATH}}});
     if (maker.waitForExit(60000) != 0)
         throw std::runtime_error("make-sample-packages.sh failed: " + maker.standardError());
 
