@@ -47,7 +47,7 @@ check() {
   echo "== $*"
   "$@"
 }
-for program in korvane-field-loader korvane-load korvane-load-server korvane-pad-sim; do
+for program in korvane-field-loader korvane-load korvane-load-server korvane-pad-sim korvane-bundle; do
   [ "$(command -v "$program")" = "/usr/bin/$program" ] || { echo "check-package.sh: $program is not /usr/bin/$program" >&2; exit 1; }
 done
 check korvane-load --version
@@ -57,7 +57,7 @@ if ! check man -w korvane-load; then
     echo "check-package.sh: dpkg is told to leave manual pages out (files above)" >&2
   exit 1
 fi
-for page in korvane-field-loader korvane-load-server korvane-pad-sim; do man -w "$page" >/dev/null; done
+for page in korvane-field-loader korvane-load-server korvane-pad-sim korvane-bundle; do man -w "$page" >/dev/null; done
 # Its own lock folder: a copy running on this machine's desktop must not decide the check.
 check env XDG_RUNTIME_DIR="$RUNTIME" korvane-field-loader -i
 check desktop-file-validate /usr/share/applications/korvane-field-loader.desktop

@@ -85,15 +85,15 @@ ManualPage readManualPage(const std::string& path) {
     return page;
 }
 
-// The commands a help text lists as "  PROGRAM COMMAND ...".
+// The commands a help text lists as "  PROGRAM COMMAND ..." (or "Usage: PROGRAM COMMAND ...").
 std::set<std::string> helpCommands(const std::string& help, const std::string& program) {
-    const std::regex command("^ +" + program + " ([a-z][a-z0-9-]*)");
+    const std::regex command("^(Usage:)? +" + program + " ([a-z][a-z0-9-]*)");
     std::set<std::string> names;
     std::istringstream lines(help);
     std::string line;
     std::smatch match;
     while (std::getline(lines, line))
-        if (std::regex_search(line, match, command)) names.insert(match[1].str());
+        if (std::regex_search(line, match, command)) names.insert(match[2].str());
     return names;
 }
 
@@ -115,6 +115,7 @@ std::vector<ProgramPage> programPages() {
         {"korvane-load", KORVANE_LOAD_PATH},
         {"korvane-load-server", KORVANE_LOAD_SERVER_PATH},
         {"korvane-pad-sim", KORVANE_PAD_SIM_PATH},
+        {"korvane-bundle", KORVANE_BUNDLE_PATH},
     };
 #ifdef KORVANE_FIELD_LOADER_PATH
     pages.push_back({"korvane-field-loader", KORVANE_FIELD_LOADER_PATH});
