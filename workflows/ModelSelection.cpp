@@ -4,6 +4,7 @@
 #include "pad/SerialPort.h"
 #include "payloads/PayloadCatalogue.h"
 #include "job/DecimalValue.h"
+#include "workflows/EquinoxProcedure.h"
 #include "workflows/IngenicoProcedures.h"
 #include "job/LoadJob.h"
 #include "workflows/LoadStation.h"
@@ -80,6 +81,10 @@ std::optional<bool> askWhetherV4(LoadStation& station, const std::string& padApp
 }
 
 void pressModelButton(LoadStation& station, const ModelButton& button) {
+    if (button.procedure == LoadProcedure::equinox) {
+        loadEquinox(station);
+        return;
+    }
     if (button.procedure != LoadProcedure::ingenicoWithCacheSet && button.procedure != LoadProcedure::genericRba)
         return;
     const std::unique_ptr<ProgressView> progress = station.op.openProgressWindow();

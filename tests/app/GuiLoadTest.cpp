@@ -5,6 +5,7 @@
 #include "app/MessageBox.h"
 #include "app/ModelButtonPress.h"
 #include "app/ProgressWindow.h"
+#include "tests/e2e/EquinoxPackages.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 #include "tests/tools/LoadServerHarness.h"
@@ -13,6 +14,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
@@ -30,6 +32,7 @@ namespace korvane {
 namespace {
 
 constexpr int kIpp350Button = 1006;
+constexpr int kEquinoxButton = 1002;  // never shown, but wired
 // Short enough for a load with its restart and reboot waits to take seconds;
 // the pad's install, restart and reboot times are matched to it.
 constexpr char kWaitScale[] = "0.001";
@@ -244,6 +247,42 @@ TEST_F(GuiLoadTest, CancelWhileFilesGoToThePadEndsTheLoadAndGivesTheWindowBack) 
     QTest::keyClicks(port, "2");
     EXPECT_EQ(port->text(), "12");
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+// The window never shows the Equinox button; a click made on it all the same
+// (its clicked signal, as a message sent to a hidden control would be) runs
+// the whole Equinox load.
+TEST_F(GuiLoadTest, TheHiddenEquinoxButtonLoadsAnL5300WhenClickedProgrammatically) {
+    LoadBench bench({"--model", "L5300-PCI2", "--app-version", "0012", "--restart-time", "0"});
+    test::writeEquinoxPackages(bench.server.folder().file("packages"), test::equinoxSampleBundles());
+    MainWindow window;
+    openAndChooseSerialPortOne(window);
+    auto* button = static_cast<QPushButton*>(window.control(kEquinoxButton));
+    ASSERT_EQ(button->text(), "Equinox L5300 - Load FPE and Forms");
+    EXPECT_FALSE(button->isVisible());
+
+    LoadWatcher watcher(window);
+    emit button->clicked();
+
+    EXPECT_EQ(watcher.titles, std::vector<std::string>{"Processing . . ."});
+    for (const char* status : {"Communicating with pad ... ", "Loading FPE...", "Loading Korvane Forms..."})
+        EXPECT_NE(std::find(watcher.statusTexts.begin(), watcher.statusTexts.end(), status), watcher.statusTexts.end())
+            << status << ": " << joined(watcher.statusTexts);
+    EXPECT_GT(watcher.looksWithProgress, 0);
+    EXPECT_EQ(watcher.looksWithMainEnabled, 0) << "the main window was usable under the progress window";
+
+    EXPECT_EQ(messages, std::vector<std::string>{"LOADED"});
+    EXPECT_TRUE(window.isEnabled());
+    EXPECT_TRUE(shownProgressWindows().empty());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_FALSE(button->isVisible());
+    EXPECT_TRUE(bench.pad->files.exists("FORMS.K3Z")) << bench.pad->output();
+
+    EXPECT_EQ(bench.server.stop(), 0) << bench.server.process().standardError();
+    const test::Table loads = bench.server.show("--show-loads");
+    ASSERT_EQ(loads.rows.size(), 1u);
+    EXPECT_EQ(loads.at(0, "model"), "EQ_L5300_PCI2_SILVE2E");
+    EXPECT_EQ(loads.at(0, "outcome"), "LOADED");
 }
 
 }  // namespace
