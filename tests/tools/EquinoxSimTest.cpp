@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <regex>
@@ -358,6 +359,29 @@ TEST_F(EquinoxSimTest, FaultSwitches) {
         client.close();
     }
     {
+        SCOPED_TRACE("stay-down=nak: every frame refused after the restart");
+        startWith({"--fault", "stay-down=nak", "--restart-time", "0"});
+        EXPECT_EQ(packingList("A\n"), "RA");
+        EXPECT_EQ(sendFile("A", "a", false), "");
+        EXPECT_EQ(client.send("T"), kNak);
+        EXPECT_EQ(client.send("LALL"), kNak);
+        const std::string log = stopped();
+        EXPECT_NE(log.find("down (fault stay-down=nak): \"T\" refused\n"), std::string::npos) << log;
+        EXPECT_EQ(violationsIn(log), 0) << log;
+        client.close();
+    }
+    {
+        SCOPED_TRACE("stay-down=unplug: the port cannot be opened again");
+        startWith({"--fault", "stay-down=unplug", "--restart-time", "0"});
+        EXPECT_EQ(packingList("A\n"), "RA");
+        EXPECT_EQ(sendFile("A", "a", false), "");
+        ASSERT_TRUE(sim->saysSoon("fault stay-down=unplug: restarting, and the line is gone for good"));
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(sim->devices.file("com1"))));
+        client.close();
+        EXPECT_FALSE(client.open(sim->devices.file("com1")));
+        EXPECT_EQ(violationsIn(stopped()), 0);
+    }
+    {
         SCOPED_TRACE("stay-down: nothing is answered after the restart");
         startWith({"--fault", "stay-down", "--restart-time", "0"});
         EXPECT_EQ(packingList("A\n"), "RA");
@@ -382,6 +406,7 @@ TEST(EquinoxSimUsage, RefusesOptionsOfTheOtherFamily) {
              {"--segment-size", "8"},
              {"--type-letter", "H"},
              {"--model", "L5300-PCI2", "--fault", "stay-down=2"},
+             {"--model", "L5300-PCI2", "--fault", "stay-down=nap"},
              {"--model", "L5300-PCI2", "--fault", "nak@X"},
              {"--model", "L5300-PCI2", "--segment-size", "x"},
          }) {

@@ -5,7 +5,9 @@
 #include "tools/padpeer/PeerFrame.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <stdexcept>
+#include <sys/ioctl.h>
 
 namespace korvane::padsim {
 namespace {
@@ -160,13 +162,13 @@ void EquinoxSimulator::violation(const std::string& what) {
 
 bool EquinoxSimulator::lineIgnored() const { return down_ || Clock::now() < silentUntil_; }
 
-bool EquinoxSimulator::takeFault(PadFault::Kind kind, const std::string& text) {
+const PadFault* EquinoxSimulator::takeFault(PadFault::Kind kind, const std::string& text) {
     for (PadFault& fault : faults_) {
         if (fault.kind != kind || fault.count <= 0 || !inScope(fault, text)) continue;
         --fault.count;
-        return true;
+        return &fault;
     }
-    return false;
+    return nullptr;
 }
 
 void EquinoxSimulator::noteStray() {
@@ -287,6 +289,11 @@ void EquinoxSimulator::answerFrame(const LineFrame& frame, Clock::time_point arr
         std::lock_guard<std::mutex> guard(stateLock_);
         messages_.push_back(frame.text);
     }
+    if (down_ && downNaks_) {
+        say("down (fault stay-down=nak): \"" + brief(frame.text) + "\" refused");
+        line_->write(std::string(1, padpeer::kNak));
+        return;
+    }
     if (lineIgnored()) {
         say(std::string(down_ ? "down (fault stay-down)" : "silent (restarting)") + ": \"" + brief(frame.text) +
             "\" not answered");
@@ -400,9 +407,30 @@ bool EquinoxSimulator::sendReplyFrame(const std::string& text, const std::string
 }
 
 void EquinoxSimulator::restart() {
-    if (takeFault(PadFault::Kind::stayDown, "")) {
+    if (const PadFault* fault = takeFault(PadFault::Kind::stayDown, "")) {
         down_ = true;
-        say("fault stay-down: restarting, and never answering again");
+        if (fault->code == "unplug") {
+            // The port can no longer be opened: the device and its link are gone.
+            // The acknowledgement just sent is on the wire: let the loader take it
+            // first. The terminal layer may take a moment to queue it on the
+            // loader's side, so it is awaited there before it is awaited gone.
+            const Clock::time_point until = Clock::now() + std::chrono::milliseconds(300);
+            bool queued = false;
+            int unread = 0;
+            while (Clock::now() < until && ::ioctl(line_->slaveDescriptor(), FIONREAD, &unread) == 0) {
+                if (unread > 0) queued = true;
+                else if (queued) break;
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+            std::error_code ignored;
+            std::filesystem::remove(linkPath_, ignored);
+            line_->unplug();
+            say("fault stay-down=unplug: restarting, and the line is gone for good");
+            return;
+        }
+        downNaks_ = fault->code == "nak";
+        say(std::string("fault stay-down") + (downNaks_ ? "=nak: restarting, and refusing every frame from now on"
+                                                        : ": restarting, and never answering again"));
         return;
     }
     if (takeFault(PadFault::Kind::refuseAfterRestart, "")) {

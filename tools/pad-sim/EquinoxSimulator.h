@@ -85,7 +85,8 @@ private:
     bool sendReplyFrame(const std::string& text, const std::string& request);
     void restart();
     bool lineIgnored() const;
-    bool takeFault(PadFault::Kind kind, const std::string& text);
+    // The fault that strikes now (counted down), or nullptr.
+    const PadFault* takeFault(PadFault::Kind kind, const std::string& text);
     void noteStray();
     void violation(const std::string& what);
     void say(const std::string& line);
@@ -108,7 +109,8 @@ private:
     std::vector<PadFault> faults_;  // counted down as they strike
     Clock::time_point silentUntil_{};
     bool refusing_ = false;  // refuse-after-restart struck: every frame is NAKed
-    bool down_ = false;  // stay-down struck: nothing is answered any more
+    bool down_ = false;     // stay-down struck: nothing is answered any more
+    bool downNaks_ = false; // ... and every frame is refused
     std::string stray_;  // bytes outside any frame, not yet reported
 
     std::atomic<long> framesReceived_{0};
