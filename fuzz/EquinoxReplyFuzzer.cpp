@@ -1,7 +1,6 @@
-// Reads arbitrary bytes as the Equinox pad's replies and as a bundle: the
-// "F" reply's fields and configuration version, the tagged fields, the model
-// letter, the file request, the PIN key rule, and the bundle reader.
-#include "pad/Bundle.h"
+// Reads arbitrary bytes as the Equinox pad's replies: the "F" reply's fields
+// and configuration version, the tagged fields, the model letter, the file
+// request and the PIN key rule.
 #include "pad/ControlChars.h"
 #include "pad/EquinoxMessages.h"
 #include "pad/TaggedField.h"
@@ -33,14 +32,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (name->find(kEtx) != std::string::npos || reply.substr(2, name->size()) != *name) std::abort();
     }
 
-    // Every entry read lies inside the bundle; a refusal always says why.
-    const ByteArray bundle(data, data + size);
-    BundleEntries entries;
-    std::string whyNot;
-    const bool read = readBundle(bundle, entries, whyNot);
-    if (read != whyNot.empty()) std::abort();
-    size_t stored = 0;
-    for (const auto& [name, bytes] : entries) stored += name.size() + bytes.size();
-    if (stored > size) std::abort();
     return 0;
 }

@@ -5,7 +5,8 @@
 namespace korvane {
 
 std::string findTaggedField(std::string_view reply, std::string_view tag) {
-    const std::string marker = std::string(1, kFs) + std::string(tag);
+    std::string marker(1, kFs);
+    marker += tag;
     const size_t found = reply.find(marker);
     if (found == std::string_view::npos) return {};
     const size_t start = found + marker.size();

@@ -64,7 +64,7 @@ Texts joined(const Texts& a, const Texts& b) {
 
 TEST(EquinoxLoad, APci2PadGetsItsFpeAndFormsInTheOrderItAsksAndIsReportedLoaded) {
     test::TempDir transfers;
-    LoadRig rig(l5300("PCI2", transfers));
+    LoadRig rig(l5300("PCI2", transfers, {"--verbose"}));
     const std::vector<EquinoxBundle> bundles = test::equinoxSampleBundles();
     test::writeEquinoxPackages(rig.packagesDir(), bundles);
 
@@ -95,6 +95,8 @@ TEST(EquinoxLoad, APci2PadGetsItsFpeAndFormsInTheOrderItAsksAndIsReportedLoaded)
     const std::string log = rig.padLog();
     EXPECT_EQ(requestedNames(log), joined(namesOf(fpe), namesOf(forms))) << log;
     EXPECT_EQ(log.find("violation:"), std::string::npos) << log;
+    // Full "Y" chunks, then the rest in an "N" chunk (the simulator checks each chunk's flag and length).
+    EXPECT_NE(log.find("\"FPE_PCI2.BIN\" chunk 2: Y, 65000 bytes"), std::string::npos) << log;
     EXPECT_NE(log.find("\"FPE_PCI2.BIN\", 130001 bytes in 3 chunks"), std::string::npos) << log;
     EXPECT_NE(log.find("\"FORMS.K3Z\", 65001 bytes in 2 chunks"), std::string::npos) << log;
     EXPECT_NE(log.find("\"L5300.SIG\", 65000 bytes in 1 chunk "), std::string::npos) << log;
@@ -151,6 +153,8 @@ TEST(EquinoxLoad, ABundleCutShortIsNotUnpacked) {
     EXPECT_TRUE(run.says("Error Trying to Unpack FPE:\nThe bundle ends inside entry 5: 130041 bytes announced, "
                          "130040 left.\n"))
         << context(run);
+    // The worker stopped before it set an outcome: the report carries none.
+    EXPECT_EQ(run.lastLine(), "outcome: ") << context(run);
     const std::string log = rig.padLog();
     EXPECT_EQ(log.find("LALL"), std::string::npos) << log;
 }

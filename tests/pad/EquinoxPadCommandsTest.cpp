@@ -304,6 +304,21 @@ TEST_F(EquinoxPadTest, GetVariableAssemblesSegmentsAndKeepsTheFirstTen) {
     peer.stop();
 }
 
+// The link time-outs are never scaled: ten seconds for the acknowledgement, ten for the reply.
+TEST_F(EquinoxPadTest, SilenceEndsTheWaitsAtTheirTimeOuts) {
+    unpack({{"PACKINGLIST", bytes("A\n")}, {"A", fileOf(3, 0)}});
+    PadPeer peer(rig.line.pad, [](const std::string&) { return Replies{}; });  // ACKs, never answers
+    peer.ignoreNextFrames(1);
+    peer.start();
+    std::string reply;
+    EXPECT_EQ(rig.pad.getVariable("KeyKsn.6", reply), kLinkAckTimeout);
+    EXPECT_EQ(rig.pad.checkE2eKeys(), "Getting enablement key from device failed") << "acknowledged, then no reply";
+    EXPECT_EQ(rig.pad.loadPackingList(), 0);
+    EXPECT_EQ(rig.job.loadReport.resultText, "Failed Loading file PACKINGLIST.\r\n");
+    peer.stop();
+    EXPECT_EQ(texts(peer).size(), 4u) << "the query, the key check's first query, LALL and the packing list, once each";
+}
+
 TEST(EquinoxKeyCheck, TextsByWhatThePadHolds) {
     const std::string good = "Usage=DATADECDIR";
     const struct Case {

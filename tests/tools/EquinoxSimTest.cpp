@@ -46,6 +46,12 @@ std::string sendFile(ScriptedEquinoxClient& client, const std::string& name, con
     return awaitReply ? ScriptedEquinoxClient::joined(client.readReply()) : "";
 }
 
+// A transfer's start as the loader makes it: "LALL", then the packing list; the pad's first request.
+std::string startTransfer(ScriptedEquinoxClient& client, const std::string& names) {
+    if (client.send("LALL") != kAck) return "<LALL not acknowledged>";
+    return sendFile(client, "PACKINGLIST", names);
+}
+
 }  // namespace
 }  // namespace test
 
@@ -82,7 +88,7 @@ protected:
     std::string sendFile(const std::string& name, const std::string& data, bool awaitReply = true) {
         return test::sendFile(client, name, data, awaitReply);
     }
-    std::string packingList(const std::string& names) { return sendFile("PACKINGLIST", names); }
+    std::string packingList(const std::string& names) { return test::startTransfer(client, names); }
 
     std::unique_ptr<test::PadSimProcess> sim;
     ScriptedEquinoxClient client;
@@ -151,7 +157,6 @@ TEST_F(EquinoxSimTest, TakesTwoTransfersAskingInListOrderAndRestartsAfterEach) {
     const std::string small = "\x03\x02" "abc\x03"s;  // frame bytes inside the data
     const std::string big = everyByte(130001);        // two "Y" chunks and an "N" chunk of 1 byte
 
-    ASSERT_EQ(client.send("LALL"), kAck);
     EXPECT_EQ(packingList("A.BIN\r\nBIG.DAT\nEMPTY.TXT\n"), "RA.BIN");
     EXPECT_EQ(sendFile("A.BIN", small), "RBIG.DAT");
     EXPECT_EQ(sendFile("BIG.DAT", big), "REMPTY.TXT");
@@ -167,9 +172,8 @@ TEST_F(EquinoxSimTest, TakesTwoTransfersAskingInListOrderAndRestartsAfterEach) {
 
     // The second transfer's last file has data: the pad answers its last chunk
     // with nothing and restarts at once.
-    ASSERT_EQ(client.send("LALL"), kAck);
-    EXPECT_FALSE(sim->files.exists("A.BIN"));
     EXPECT_EQ(packingList("C.DAT\n"), "RC.DAT");
+    EXPECT_FALSE(sim->files.exists("A.BIN")) << "deleted by LALL";
     EXPECT_EQ(sendFile("C.DAT", everyByte(65000), false), "");
     EXPECT_EQ(client.send("T", 300), std::nullopt) << "silent while it restarts";
     EXPECT_TRUE(test::waitUntil([&] { return client.transact("T") == "TH"; }, 15000));
@@ -258,7 +262,7 @@ TEST_F(EquinoxSimTest, ReportsEveryDeviationAsAViolation) {
         {"file other than the one asked for",
          {},
          [](ScriptedEquinoxClient& c) {
-             EXPECT_EQ(test::sendFile(c, "PACKINGLIST", "A\n"), "RA");
+             EXPECT_EQ(test::startTransfer(c, "A\n"), "RA");
              EXPECT_EQ(test::sendFile(c, "B", "b"), "RA") << "asked for again";
          },
          {"file \"B\" arrived unrequested: \"A\" was asked for",
@@ -266,15 +270,40 @@ TEST_F(EquinoxSimTest, ReportsEveryDeviationAsAViolation) {
         {"names that never arrive",
          {},
          [](ScriptedEquinoxClient& c) {
-             EXPECT_EQ(test::sendFile(c, "PACKINGLIST", "A\nB\n"), "RA");
+             EXPECT_EQ(test::startTransfer(c, "A\nB\n"), "RA");
              EXPECT_EQ(c.send("LALL"), kAck);
          },
          {"file \"A\" was asked for and never arrived (\"LALL\" came first)",
           "packing list name \"B\" never asked for: the transfer ended (\"LALL\" came first)"}},
         {"packing list naming a file twice",
          {},
-         [](ScriptedEquinoxClient& c) { EXPECT_EQ(test::sendFile(c, "PACKINGLIST", "A\nA\n"), "RA"); },
+         [](ScriptedEquinoxClient& c) { EXPECT_EQ(test::startTransfer(c, "A\nA\n"), "RA"); },
          {"the packing list names \"A\" twice; asked for once", "file \"A\" was asked for and never arrived"}},
+        {"packing list without LALL",
+         {},
+         [](ScriptedEquinoxClient& c) { EXPECT_EQ(test::sendFile(c, "PACKINGLIST", "A\n"), "RA"); },
+         {"a packing list without \"LALL\" before it", "file \"A\" was asked for and never arrived"}},
+        {"a chunk transmitted a third time",
+         {"--fault", "nak=2@PL5"},
+         [](ScriptedEquinoxClient& c) {
+             EXPECT_EQ(c.send("LALL"), kAck);
+             const std::string list = ScriptedEquinoxClient::chunk('N', "PACKINGLIST", "A\n");
+             EXPECT_EQ(c.send(list), kNak);
+             EXPECT_EQ(c.send(list), kNak);
+             EXPECT_EQ(c.send(list), kAck);
+             EXPECT_EQ(ScriptedEquinoxClient::joined(c.readReply()), "RA");
+         },
+         {"chunk \"PL5<FS>N00002PACKINGLIST<FS>...\" transmitted a third time; the loader sends a frame twice at most"}},
+        {"a frame sent before the last was acknowledged",
+         {},
+         [](ScriptedEquinoxClient& c) {
+             c.write(ScriptedEquinoxClient::frame("T") + ScriptedEquinoxClient::frame("T"));
+             EXPECT_EQ(c.readReply(), std::vector<std::string>{"TH"});
+             EXPECT_EQ(c.readReply(), std::vector<std::string>{"TH"});
+         },
+         // The client's late ACK of the first reply then also comes before the second "T" is acknowledged.
+         {"more bytes came before \"T\" was acknowledged", "reply \"TH\" answered with byte 02, neither ACK nor NAK",
+          "more bytes came before \"T\" was acknowledged"}},
         {"a reply never acknowledged",
          {},
          [](ScriptedEquinoxClient& c) {
@@ -320,11 +349,10 @@ TEST_F(EquinoxSimTest, ReportsEveryDeviationAsAViolation) {
 
 TEST_F(EquinoxSimTest, FaultSwitches) {
     {
-        SCOPED_TRACE("nak=2@PL5: the third transmission of a chunk is taken; a fault in a transfer excuses what never came");
-        startWith({"--fault", "nak=2@PL5"});
+        SCOPED_TRACE("nak=1@PL5: the second transmission of a chunk is taken; a fault in a transfer excuses what never came");
+        startWith({"--fault", "nak=1@PL5"});
         EXPECT_EQ(client.send("LALL"), kAck);
         const std::string list = ScriptedEquinoxClient::chunk('N', "PACKINGLIST", "A\n");
-        EXPECT_EQ(client.send(list), kNak);
         EXPECT_EQ(client.send(list), kNak);
         EXPECT_EQ(client.send(list), kAck);
         EXPECT_EQ(ScriptedEquinoxClient::joined(client.readReply()), "RA");
@@ -359,14 +387,17 @@ TEST_F(EquinoxSimTest, FaultSwitches) {
         client.close();
     }
     {
-        SCOPED_TRACE("stay-down=nak: every frame refused after the restart");
-        startWith({"--fault", "stay-down=nak", "--restart-time", "0"});
+        SCOPED_TRACE("refuse-after-restart: every frame refused after the restart");
+        startWith({"--fault", "refuse-after-restart", "--restart-time", "0"});
         EXPECT_EQ(packingList("A\n"), "RA");
         EXPECT_EQ(sendFile("A", "a", false), "");
         EXPECT_EQ(client.send("T"), kNak);
         EXPECT_EQ(client.send("LALL"), kNak);
         const std::string log = stopped();
-        EXPECT_NE(log.find("down (fault stay-down=nak): \"T\" refused\n"), std::string::npos) << log;
+        EXPECT_NE(log.find("fault refuse-after-restart: restarting, and refusing every frame from now on\n"),
+                  std::string::npos)
+            << log;
+        EXPECT_NE(log.find("refusing (fault refuse-after-restart): \"T\" NAKed\n"), std::string::npos) << log;
         EXPECT_EQ(violationsIn(log), 0) << log;
         client.close();
     }
@@ -406,7 +437,9 @@ TEST(EquinoxSimUsage, RefusesOptionsOfTheOtherFamily) {
              {"--segment-size", "8"},
              {"--type-letter", "H"},
              {"--model", "L5300-PCI2", "--fault", "stay-down=2"},
-             {"--model", "L5300-PCI2", "--fault", "stay-down=nap"},
+             {"--model", "L5300-PCI2", "--fault", "stay-down=nak"},
+             {"--model", "L5300-PCI2", "--fault", "refuse-after-restart=1"},
+             {"--fault", "refuse-after-restart"},
              {"--model", "L5300-PCI2", "--fault", "nak@X"},
              {"--model", "L5300-PCI2", "--segment-size", "x"},
          }) {

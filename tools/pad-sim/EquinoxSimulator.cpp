@@ -289,11 +289,6 @@ void EquinoxSimulator::answerFrame(const LineFrame& frame, Clock::time_point arr
         std::lock_guard<std::mutex> guard(stateLock_);
         messages_.push_back(frame.text);
     }
-    if (down_ && downNaks_) {
-        say("down (fault stay-down=nak): \"" + brief(frame.text) + "\" refused");
-        line_->write(std::string(1, padpeer::kNak));
-        return;
-    }
     if (lineIgnored()) {
         say(std::string(down_ ? "down (fault stay-down)" : "silent (restarting)") + ": \"" + brief(frame.text) +
             "\" not answered");
@@ -309,15 +304,19 @@ void EquinoxSimulator::answerFrame(const LineFrame& frame, Clock::time_point arr
         violation(frame.complete ? "bad check byte on \"" + brief(frame.text) + "\": NAK"
                                  : "frame cut short after " + std::to_string(frame.bytes.size()) + " bytes (\"" +
                                        brief(frame.text) + "\"): NAK");
-        pacer_.pace(frame.bytes.size() + 1, arrived);
-        line_->write(std::string(1, padpeer::kNak));
+        refuse(frame, arrived, true);
         return;
     }
     const std::string& text = frame.text;
+    if (text.compare(0, kChunkStart.size(), kChunkStart) == 0 && text == refusedChunk_ && refusals_ >= 2)
+        violation("chunk \"" + brief(text) + "\" transmitted a third time; the loader sends a frame twice at most");
     if (takeFault(PadFault::Kind::silent, text)) {
-        std::lock_guard<std::mutex> guard(stateLock_);
-        pad_.noteFault();
+        {
+            std::lock_guard<std::mutex> guard(stateLock_);
+            pad_.noteFault();
+        }
         say("fault silent: \"" + brief(text) + "\" not answered");
+        refuse(frame, arrived, false);
         return;
     }
     if (takeFault(PadFault::Kind::nak, text)) {
@@ -326,8 +325,7 @@ void EquinoxSimulator::answerFrame(const LineFrame& frame, Clock::time_point arr
             pad_.noteFault();
         }
         say("fault nak: \"" + brief(text) + "\" refused");
-        pacer_.pace(frame.bytes.size() + 1, arrived);
-        line_->write(std::string(1, padpeer::kNak));
+        refuse(frame, arrived, true);
         return;
     }
 
@@ -354,12 +352,34 @@ void EquinoxSimulator::answerFrame(const LineFrame& frame, Clock::time_point arr
         std::lock_guard<std::mutex> guard(stateLock_);
         answer = pad_.handle(text);
     }
-    pacer_.pace(frame.bytes.size() + 1, arrived);
-    line_->write(std::string(1, padpeer::kAck));
+    acknowledge(frame, arrived);
     say(answer.log);
     for (const std::string& what : answer.violations) violation(what);
     reply(answer, text);
     if (answer.restart) restart();
+}
+
+// The loader waits for each frame's acknowledgement before it sends anything more.
+void EquinoxSimulator::acknowledge(const LineFrame& frame, Clock::time_point arrived) {
+    refusedChunk_.clear();
+    refusals_ = 0;
+    if (line_->hasInput())
+        violation("more bytes came before \"" + brief(frame.text) + "\" was acknowledged");
+    pacer_.pace(frame.bytes.size() + 1, arrived);
+    line_->write(std::string(1, padpeer::kAck));
+}
+
+// A NAK, or no answer at all: either way the loader may send the frame once more.
+void EquinoxSimulator::refuse(const LineFrame& frame, Clock::time_point arrived, bool nak) {
+    if (frame.text == refusedChunk_) {
+        ++refusals_;
+    } else {
+        refusedChunk_ = frame.text.compare(0, kChunkStart.size(), kChunkStart) == 0 ? frame.text : std::string();
+        refusals_ = refusedChunk_.empty() ? 0 : 1;
+    }
+    if (!nak) return;
+    pacer_.pace(frame.bytes.size() + 1, arrived);
+    line_->write(std::string(1, padpeer::kNak));
 }
 
 void EquinoxSimulator::reply(const EquinoxAnswer& answer, const std::string& request) {
@@ -428,9 +448,7 @@ void EquinoxSimulator::restart() {
             say("fault stay-down=unplug: restarting, and the line is gone for good");
             return;
         }
-        downNaks_ = fault->code == "nak";
-        say(std::string("fault stay-down") + (downNaks_ ? "=nak: restarting, and refusing every frame from now on"
-                                                        : ": restarting, and never answering again"));
+        say("fault stay-down: restarting, and never answering again");
         return;
     }
     if (takeFault(PadFault::Kind::refuseAfterRestart, "")) {

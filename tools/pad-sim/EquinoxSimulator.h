@@ -81,6 +81,8 @@ private:
     void readChunkFrame(LineFrame& frame);
     void finishByQuiet(LineFrame& frame);
     void answerFrame(const LineFrame& frame, Clock::time_point arrived);
+    void acknowledge(const LineFrame& frame, Clock::time_point arrived);
+    void refuse(const LineFrame& frame, Clock::time_point arrived, bool nak);
     void reply(const EquinoxAnswer& answer, const std::string& request);
     bool sendReplyFrame(const std::string& text, const std::string& request);
     void restart();
@@ -109,9 +111,11 @@ private:
     std::vector<PadFault> faults_;  // counted down as they strike
     Clock::time_point silentUntil_{};
     bool refusing_ = false;  // refuse-after-restart struck: every frame is NAKed
-    bool down_ = false;     // stay-down struck: nothing is answered any more
-    bool downNaks_ = false; // ... and every frame is refused
+    bool down_ = false;  // stay-down struck: nothing is answered any more
     std::string stray_;  // bytes outside any frame, not yet reported
+    // The last chunk frame refused (NAK or no answer), and how often in a row.
+    std::string refusedChunk_;
+    int refusals_ = 0;
 
     std::atomic<long> framesReceived_{0};
     std::atomic<long long> frameBytesReceived_{0};

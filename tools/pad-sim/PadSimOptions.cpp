@@ -164,8 +164,7 @@ bool parseFault(const std::string& text, PadFault& fault, std::string& error) {
     if (name == "stay-down") {
         fault.kind = PadFault::Kind::stayDown;
         fault.code = hasValue ? value : "silent";
-        if (fault.code != "silent" && fault.code != "nak" && fault.code != "unplug")
-            return bad("the value is silent, nak or unplug");
+        if (fault.code != "silent" && fault.code != "unplug") return bad("the value is silent or unplug");
         return true;
     }
     if (name == "short-reply") {
@@ -334,9 +333,9 @@ std::string padSimUsage() {
            "                          download begins; for the next N downloads that reach block K+1 (1)\n"
            "  refuse-file[=N[:CODE]]  RBA: answer the last block of the next N downloads \"62.CODE\" (1, 9)\n"
            "  unknown-request[=NAME]  Equinox: the next file request asks for NAME (NOTINBUNDLE.DAT)\n"
-           "  stay-down[=HOW]         Equinox: after the next restart the pad never comes back: silent (the\n"
-           "                          default) ignores every frame, nak refuses every frame, unplug takes the\n"
-           "                          pseudo-terminal and its comN link away\n"
+           "  stay-down[=HOW]         Equinox: after the next restart the pad never answers again: silent (the\n"
+           "                          default) ignores every frame, unplug takes the pseudo-terminal and its\n"
+           "                          comN link away\n"
            "  refuse-after-restart    Equinox: after the next restart the pad NAKs every frame at once (a\n"
            "                          quick pad that never comes back: no acknowledgement time-out per try)\n"
            "  short-reply[=N]         Verifone: the next N identity replies are cut to their first character\n"

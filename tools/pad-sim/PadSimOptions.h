@@ -19,7 +19,7 @@ struct PadFault {
         dropAfterBlock, // RBA: take blocks 1..`block` of a download, then ignore everything until a new download
         refuseFile,     // RBA: answer the last block of the next `count` downloads "62." + `code`
         unknownRequest, // Equinox: the next file request asks for `code`, a name the bundle does not hold
-        stayDown,       // Equinox: after the next restart the pad never comes back; `code`: silent, nak or unplug
+        stayDown,       // Equinox: after the next restart the pad never answers again; `code`: silent or unplug
         refuseAfterRestart, // Equinox: after the next restart the pad NAKs every frame, at once
         shortReply,     // Verifone: the next `count` identity replies are cut to their first character
         badStatus,      // Verifone: the next `count` identity replies carry the status `code`

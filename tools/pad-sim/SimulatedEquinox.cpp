@@ -113,6 +113,7 @@ EquinoxAnswer SimulatedEquinox::deleteAll() {
     }
     files_.clear();
     faultInTransfer_ = false;
+    deletedSinceList_ = true;
     answer.log = "LALL delete all files: " + std::to_string(count) + " deleted";
     return answer;
 }
@@ -167,6 +168,8 @@ EquinoxAnswer SimulatedEquinox::fileArrived(const std::string& name, const std::
 EquinoxAnswer SimulatedEquinox::packingList(const std::string& data, int chunks) {
     EquinoxAnswer answer;
     closeTransfer("a new packing list came first", answer.violations);
+    if (!deletedSinceList_) answer.violations.push_back("a packing list without \"LALL\" before it");
+    deletedSinceList_ = false;
     ++transfers_;
     arrivals_.push_back(kPackingList);
     store(kPackingList, data);

@@ -77,6 +77,7 @@ private:
     std::deque<std::string> wanted_;      // names not asked for yet, in list order
     std::optional<std::string> asked_;    // the name last asked for, not yet arrived
     bool faultInTransfer_ = false;
+    bool deletedSinceList_ = false;  // "LALL" came since the last packing list
     int transfers_ = 0;
     std::vector<std::string> unknownRequests_;  // fault names still to ask for
 };
