@@ -30,7 +30,8 @@ if [ "$INSTALLED" = 1 ]; then
   PAD_SIM=$(on_path korvane-pad-sim)
   LOAD=$(on_path korvane-load)
   WINDOW=$(on_path korvane-field-loader)
-  BUNDLE=$(on_path korvane-bundle)
+  # The package does not install korvane-bundle; the sample packages need it from the build.
+  BUNDLE=$(command -v korvane-bundle 2>/dev/null || echo "$BUILD_DIR/tools/bundle/korvane-bundle")
   MISSING_HINT="install the package (scripts/package-deb.sh, then apt-get install)"
 else
   SERVER=$BUILD_DIR/tools/load-server/korvane-load-server
