@@ -111,6 +111,23 @@ TEST_F(VerifoneInProcess, CancelInTheStepsWindowEndsTheLoadWithNothingFetchedOrR
     EXPECT_EQ(rig.padLog().find("download mode:"), std::string::npos);
 }
 
+// A fetch that fails, here on the digest of a bundle that came whole, leaves
+// nothing in the cache: the next press fetches the bundle again rather than
+// loading one that failed its check.
+TEST_F(VerifoneInProcess, AFailedFetchLeavesTheCacheEmpty) {
+    LoadRig rig(verifonePad("Vx805"), {"--fault", "wrong-md5@PP_APP"});
+    ScriptedOperator failing;
+    EXPECT_EQ(press(rig, failing, "Verifone Vx805 - Load for Ethernet"), "FAIL-DOWNLOAD FILES");
+    const Texts messages = failing.messages();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0].rfind("Error Returned trying to retrieve remote load:\r\n", 0), 0u) << messages[0];
+    EXPECT_EQ(messages[1], "FAIL-DOWNLOAD FILES");
+    EXPECT_TRUE(verifoneCaches().vx805.image.empty());
+    EXPECT_EQ(runs(), 0u);
+    EXPECT_EQ(rig.requests(), (Texts{"PP_LOAD VX805_COMMSERVER -> load 1", "PP_APP VX805_COMMSERVER",
+                                     "PP_LOAD_STATUS load 1: FAIL-DOWNLOAD FILES"}));
+}
+
 // The package file is read once: a second P400 load in the process uses what
 // was read even when the file has gone meanwhile.
 TEST_F(VerifoneInProcess, TheP400PackageIsReadOnce) {
