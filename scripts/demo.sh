@@ -40,11 +40,14 @@ else
   BUNDLE=$BUILD_DIR/tools/bundle/korvane-bundle
   MISSING_HINT="build first (scripts/build.sh)"
 fi
+# The download program's stand-in is never installed: it comes from the build.
+STANDIN_DIR=$BUILD_DIR/tools/ddl-standin/bin
 # Spaces around a caption are ignored, as korvane-load does (one caption ends in a space).
 MODEL=$(printf '%s' "$MODEL" | sed 's/^ *//; s/ *$//')
 
 # The simulated pad for the caption: the model it reports, and what it holds already.
 EQUINOX=0
+VERIFONE=0
 PAD_PARAM=""
 case "$MODEL" in
   "Ingenico iSC250") PAD_MODEL=iSC250 ;;
@@ -62,11 +65,15 @@ case "$MODEL" in
   "Ingenico Move/5000") PAD_MODEL=M5000 PAD_PARAM=14.5=KORVANEM5000 ;;
   "Ingenico Link/2500") PAD_MODEL=LK2500 PAD_PARAM=14.5=KORVANELINK2500 ;;
   "Equinox L5300 - Load FPE and Forms") PAD_MODEL=L5300-PCI2 EQUINOX=1 ;;
-  *) echo "demo.sh: no simulated pad for \"$MODEL\" (an Ingenico caption or \"Equinox L5300 - Load FPE and Forms\")" >&2
+  # The Verifone pads are loaded by the ddl.exe stand-in; the P400 from the package in the working directory.
+  "Verifone Vx805 - Load for Ethernet"|"Verifone Vx805 Qentrall - Load new XPI") PAD_MODEL=Vx805 VERIFONE=1 ;;
+  "RQ's") PAD_MODEL=P400 VERIFONE=1 ;;
+  *) echo "demo.sh: no simulated pad for \"$MODEL\" (an Ingenico caption, \"Equinox L5300 - Load FPE and Forms\"," >&2
+     echo "  \"Verifone Vx805 - Load for Ethernet\", \"Verifone Vx805 Qentrall - Load new XPI\" or \"RQ's\")" >&2
      exit 2 ;;
 esac
-if [ "$GUI" = 1 ] && [ "$EQUINOX" = 1 ]; then
-  echo "demo.sh: the window never shows the Equinox button; run demo.sh --model \"$MODEL\" without --gui." >&2
+if [ "$GUI" = 1 ] && { [ "$EQUINOX" = 1 ] || [ "$VERIFONE" = 1 ]; }; then
+  echo "demo.sh: the window never shows the Equinox and Verifone buttons; run demo.sh --model \"$MODEL\" without --gui." >&2
   exit 2
 fi
 if [ "$GUI" = 1 ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
@@ -77,6 +84,10 @@ if [ "$GUI" = 1 ]; then set -- "$SERVER" "$PAD_SIM" "$BUNDLE" "$WINDOW"; else se
 for program in "$@"; do
   [ -x "$program" ] || { echo "demo.sh: $program is missing; $MISSING_HINT." >&2; exit 2; }
 done
+if [ "$VERIFONE" = 1 ] && [ ! -x "$STANDIN_DIR/ddl.exe" ]; then
+  echo "demo.sh: $STANDIN_DIR/ddl.exe (the download program's stand-in) is missing; build first (scripts/build.sh)." >&2
+  exit 2
+fi
 
 if [ "$INSTALLED" = 1 ]; then echo "== Installed programs: $*"; fi
 
@@ -140,7 +151,9 @@ PORT=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$WORK/server.out"
 echo "== Load server listening on 127.0.0.1:$PORT (self-signed certificate made at start-up)"
 
 mkdir -p "$WORK/devices" "$WORK/pad"
-if [ "$EQUINOX" = 1 ]; then
+if [ "$VERIFONE" = 1 ]; then
+  detached "$PAD_SIM" --device-dir "$WORK/devices" --port 1 --model "$PAD_MODEL" >"$WORK/pad.out" 2>&1 &
+elif [ "$EQUINOX" = 1 ]; then
   # Restarts without a silent period: the loader would wait out its 10-second
   # acknowledgement time-out for the query the pad ignores while restarting.
   # Each transfer's files are kept apart, as the second one's "LALL" deletes the first's.
@@ -170,6 +183,19 @@ export KORVANE_LOADER_CONFIG="$WORK/loader.conf"
 export KORVANE_DEVICE_DIR="$WORK/devices"
 # The restart and reboot waits of minutes become fractions of a second.
 export KORVANE_WAIT_SCALE=0.001
+# The loader's working directory: the files it hands to ddl.exe are written
+# there, and the P400 package is read from there.
+mkdir -p "$WORK/loader"
+if [ "$VERIFONE" = 1 ]; then
+  # The stand-in first on PATH, each of its runs recorded, each lasting 200 s
+  # (scaled: 0.2 s), longer than the shortest run that counts as a load.
+  export PATH="$STANDIN_DIR:$PATH"
+  export KORVANE_DDL_RECORD="$WORK/ddl" KORVANE_DDL_RUN_MS=200000
+  if [ "$PAD_MODEL" = P400 ]; then
+    cp "$WORK/packages/p400/KVP400SILENTD41.pkg" "$WORK/loader/"
+    echo "== The P400 package KVP400SILENTD41.pkg placed in the loader's working directory"
+  fi
+fi
 
 # During the load Ctrl+C is the progress window's Cancel: the load ends on its
 # own, and the record is still shown.
@@ -182,7 +208,7 @@ if [ "$GUI" = 1 ]; then
   STATUS=$?
 else
   echo "== korvane-load load --model \"$MODEL\" --port 1 --connection serial"
-  "$LOAD" load --model "$MODEL" --port 1 --connection serial
+  (cd "$WORK/loader" && "$LOAD" load --model "$MODEL" --port 1 --connection serial)
   STATUS=$?
 fi
 set -e
@@ -214,8 +240,20 @@ echo "== Loads the server recorded"
 "$SERVER" --show-loads "$WORK/loads.db" | columns load_id model app_version previous_app_version outcome reports
 echo "== Operations it served, in order"
 "$SERVER" --show-operations "$WORK/loads.db" | columns operation_id request subject response_status blocks_sent
-echo "== What the pad holds"
-if [ "$EQUINOX" = 1 ]; then
+if [ "$VERIFONE" = 1 ]; then
+  echo "== What the pad was told, and the runs of ddl.exe (the stand-in)"
+  grep -E '^(download mode: |Z8: |violation: |summary: )' "$WORK/pad.out" | sed 's/^/  pad | /' || true
+  for run in "$WORK/ddl"/run-*; do
+    [ -d "$run" ] || continue
+    echo "  ddl.exe $(tr '\n' ' ' <"$run/arguments")$([ -f "$run/ended" ] && echo "($(cat "$run/ended"))" || echo "(stopped)")"
+    while read -r name size mode digest; do
+      printf '    %-34s %7s bytes, mode %s, sha256 %.16s...\n' "$name" "$size" "$mode" "$digest"
+    done <"$run/files"
+  done
+  left=$(ls -A "$WORK/loader" | grep -v '^KVP400SILENTD41.pkg$' || true)
+  echo "  left in the loader's working directory: ${left:-nothing}"
+elif [ "$EQUINOX" = 1 ]; then
+  echo "== What the pad holds"
   # One folder per packing-list transfer: the FPE, then the forms.
   for transfer in "$WORK/transfers"/*; do
     [ -d "$transfer" ] || continue
@@ -226,6 +264,7 @@ if [ "$EQUINOX" = 1 ]; then
   done
   grep -E '^(violation: |summary: )' "$WORK/pad.out" | sed 's/^/  pad | /' || true
 else
+  echo "== What the pad holds"
   for f in "$WORK/pad"/*; do
     if [ -f "$f" ] && [ "${f##*/}" != parameters.txt ]; then printf '  %-22s %6s bytes\n' "${f##*/}" "$(wc -c <"$f")"; fi
   done

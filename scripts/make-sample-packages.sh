@@ -2,8 +2,10 @@
 # Writes a package folder for korvane-load-server with an application and both
 # configuration bundles for every Ingenico pad, the UPP applications of the
 # Lane, Move and Link pads, the four security files, and the FPE and
-# configuration bundles of the Equinox L5300 (PCI2 and PCI3), packed with
-# korvane-bundle (found as $KORVANE_BUNDLE, else in the build folder, else on PATH).
+# configuration bundles of the Equinox L5300 (PCI2 and PCI3), the Verifone
+# Vx805 bundles, and the P400 package "p400/KVP400SILENTD41.pkg" (not served:
+# the loader reads it from its working directory), packed with korvane-bundle
+# (found as $KORVANE_BUNDLE, else in the build folder, else on PATH).
 #
 # The contents are our own: a readable header naming the package, the version
 # marker the pad simulator installs from, then every byte value over and over,
@@ -60,7 +62,7 @@ UPP_MODELS="L3000 L5000 L7000 L8000 M5000 LK2500"
 SECURITY_FILES="Secbin.pgz Secbin_21.pgz SECBIN_CLEAR.PGZ SECBIN_TETRA.PGZ"
 
 export LC_ALL=C
-mkdir -p "$DIR/apps" "$DIR/configs" "$DIR/files" "$DIR/equinox"
+mkdir -p "$DIR/apps" "$DIR/configs" "$DIR/files" "$DIR/equinox" "$DIR/verifone" "$DIR/p400"
 SCRATCH=$(mktemp -d)
 trap 'rm -rf "$SCRATCH"' EXIT
 
@@ -156,3 +158,27 @@ for generation in PCI2 PCI3; do
   equinox_bundle "EQ_L5300_${generation}_SILVE2E" "$EQ_CONFIG_VERSION" KVFORMS.DAT "$FORMS_SIZE" PROMPTS.TXT LOGO.BIN \
     -- FORMS.FLG
 done
+
+# The Verifone Vx805: one bundle per button, each with both download
+# descriptions (the loader names the one for the connection to ddl.exe) and
+# the files they list. No packing list: ddl.exe reads the description.
+VX805_VERSION=0412
+for name in VX805_COMMSERVER VX805_ELV_XPI; do
+  folder="$SCRATCH/$name"
+  mkdir -p "$folder"
+  for link in Serial USB; do
+    printf 'KorvaneFieldLoader sample download description for %s over %s\nVX805APP.ZIP\nVX805CFG.DAT\n' \
+      "$name" "$link" >"$folder/Evoload$link.dld"
+  done
+  sample_file "$folder/VX805APP.ZIP" "$FORMS_SIZE" "KorvaneFieldLoader sample $name application" "VERSION=$VX805_VERSION"
+  sample_file "$folder/VX805CFG.DAT" 3000 "KorvaneFieldLoader sample $name configuration" "VERSION=$VX805_VERSION"
+  "$BUNDLE" pack "$folder" -o "$DIR/verifone/$name.bdl" --no-packing-list >/dev/null
+  add_package "$name" "verifone/$name.bdl" "$VX805_VERSION" "$name.BDL"
+done
+
+# The P400 package: the two archives ddl.exe installs, in this order.
+folder="$SCRATCH/p400"
+mkdir -p "$folder"
+sample_file "$folder/1_VOS2_LOAD_SOLUTIONS_DL.TGZ" "$FORMS_SIZE" "KorvaneFieldLoader sample P400 ADK archive"
+sample_file "$folder/2_DL.VOS2-ENGAGE-CXPI+CONFIG.TGZ" "$FPE_SIZE" "KorvaneFieldLoader sample P400 XPI archive"
+"$BUNDLE" pack "$folder" -o "$DIR/p400/KVP400SILENTD41.pkg" --no-packing-list >/dev/null

@@ -1,6 +1,7 @@
 #include "tools/pad-sim/PadSimOptions.h"
 
 #include "tools/common/CommandArguments.h"
+#include "tools/pad-sim/VerifoneSimulator.h"
 
 #include <cstdlib>
 #include <set>
@@ -21,6 +22,10 @@ bool isRbaOnly(PadFault::Kind kind) {
     return kind == PadFault::Kind::dropAfterBlock || kind == PadFault::Kind::refuseFile;
 }
 
+bool isVerifoneOnly(PadFault::Kind kind) {
+    return kind == PadFault::Kind::shortReply || kind == PadFault::Kind::badStatus;
+}
+
 bool isEquinoxOnly(PadFault::Kind kind) {
     return kind == PadFault::Kind::unknownRequest || kind == PadFault::Kind::stayDown ||
            kind == PadFault::Kind::refuseAfterRestart;
@@ -30,7 +35,26 @@ bool isEquinoxOnly(PadFault::Kind kind) {
 // defaults that depend on the family are settled then.
 bool settleFamily(PadSimOptions& options, const std::set<std::string>& given, std::string& error) {
     const bool equinox = isEquinoxModel(options.model);
+    const bool verifone = isVerifoneModel(options.model);
     for (const PadFault& fault : options.faults) {
+        const bool linkFault = fault.kind == PadFault::Kind::nak || fault.kind == PadFault::Kind::silent ||
+                               fault.kind == PadFault::Kind::corruptReply;
+        if (verifone) {
+            if (!linkFault && !isVerifoneOnly(fault.kind)) {
+                error = "a Verifone pad takes the faults nak, silent, corrupt-reply, short-reply and status";
+                return false;
+            }
+            if (!fault.scope.empty()) {
+                error = "a Verifone pad's faults take no scope";
+                return false;
+            }
+            continue;
+        }
+        if (isVerifoneOnly(fault.kind)) {
+            error = "faults short-reply and status are for the Verifone models " + std::string(kVx805Model) + " and " +
+                    kP400Model;
+            return false;
+        }
         if (equinox && isRbaOnly(fault.kind)) {
             error = "faults drop-after-block and refuse-file are for RBA pads, not " + options.model;
             return false;
@@ -144,6 +168,21 @@ bool parseFault(const std::string& text, PadFault& fault, std::string& error) {
         if (fault.code != "silent" && fault.code != "unplug") return bad("the value is silent or unplug");
         return true;
     }
+    if (name == "short-reply") {
+        fault.kind = PadFault::Kind::shortReply;
+        if (hasValue && !isDecimalNumber(value)) return bad("the value is a count");
+        if (hasValue) fault.count = std::atol(value.c_str());
+        return true;
+    }
+    if (name == "status") {
+        fault.kind = PadFault::Kind::badStatus;
+        if (first.size() != 2 || first == "00" || first.find_first_of(std::string("\x02\x03\x1c\x1d", 4)) != std::string::npos)
+            return bad("the value is a two-character status other than 00");
+        if (colon != std::string::npos && !isDecimalNumber(second)) return bad("the count after \":\" is a number");
+        fault.code = first;
+        if (colon != std::string::npos) fault.count = std::atol(second.c_str());
+        return true;
+    }
     if (name == "refuse-after-restart") {
         fault.kind = PadFault::Kind::refuseAfterRestart;
         if (hasValue) return bad("it takes no value");
@@ -227,7 +266,8 @@ bool parsePadSimOptions(const std::vector<std::string>& args, PadSimOptions& opt
 
 std::string padSimUsage() {
     return "Usage: korvane-pad-sim [OPTIONS]\n"
-           "An RBA pad, or with --model L5300-PCI2 or L5300-PCI3 an Equinox L5300, on a pseudo-terminal,\n"
+           "An RBA pad, or with --model L5300-PCI2 or L5300-PCI3 an Equinox L5300, or with --model Vx805 or\n"
+           "P400 a Verifone pad, on a pseudo-terminal,\n"
            "reachable as COM port N through comN in the device folder. The first line is \"pad ready on\n"
            "comN -> DEVICE\"; then one line per message. SIGINT or SIGTERM ends it (an RBA pad prints its\n"
            "parameters, an Equinox pad a summary with its count of violations).\n"
@@ -280,6 +320,14 @@ std::string padSimUsage() {
            "  The \"PACKINGLIST\" file names the files, one per line, each line ending in LF (a CR before\n"
            "  the LF is ignored); the pad asks for them with \"R\" NAME in that order and restarts after the\n"
            "  last. Every deviation from the protocol is a line \"violation: ...\" and is counted.\n"
+           "Verifone Vx805 and P400 (--model Vx805 or P400):\n"
+           "  Answers \"S95\" (fixed positions: status, model, serial number, application version, OEM) and\n"
+           "  \"S95\" FS \"11,12,15\" (tags 11 model, 12 version, 15 OEM), acknowledges \"*01P2\" U or 1 (download\n"
+           "  mode, logged \"download mode: U\" or \"download mode: 1\") and answers \"Z8\" TEXT FS FS FS. A\n"
+           "  Vx805 is spoken to at 9600 baud, a P400 at 115200; anything else is a \"violation: ...\" line.\n"
+           "  --app-version V         tag 12 and positions 20-28, zero-padded to nine digits (2301)\n"
+           "  --oem-id ID             tag 15 and positions 47-62 (KORVANE)\n"
+           "  --serial-number TEXT    positions 8-19 of the fixed reply (12345678)\n"
            "Faults (--fault, repeatable; \"@SCOPE\" limits the first three to message NN, e.g. nak=6@62, or to\n"
            "the Equinox command T, F, v, LALL or PL5, e.g. nak=2@PL5):\n"
            "  nak[=N]                 NAK the next N good frames (1)\n"
@@ -293,7 +341,9 @@ std::string padSimUsage() {
            "                          default) ignores every frame, unplug takes the pseudo-terminal and its\n"
            "                          comN link away\n"
            "  refuse-after-restart    Equinox: after the next restart the pad NAKs every frame at once (a\n"
-           "                          quick pad that never comes back: no acknowledgement time-out per try)\n";
+           "                          quick pad that never comes back: no acknowledgement time-out per try)\n"
+           "  short-reply[=N]         Verifone: the next N identity replies are cut to their first character\n"
+           "  status=CODE[:N]         Verifone: the next N identity replies carry status CODE (two characters)\n";
 }
 
 }  // namespace korvane::padsim

@@ -21,6 +21,8 @@ struct PadFault {
         unknownRequest, // Equinox: the next file request asks for `code`, a name the bundle does not hold
         stayDown,       // Equinox: after the next restart the pad never answers again; `code`: silent or unplug
         refuseAfterRestart, // Equinox: after the next restart the pad NAKs every frame, at once
+        shortReply,     // Verifone: the next `count` identity replies are cut to their first character
+        badStatus,      // Verifone: the next `count` identity replies carry the status `code`
     };
     Kind kind = Kind::nak;
     long count = 1;

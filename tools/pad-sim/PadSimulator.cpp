@@ -30,6 +30,8 @@ const char* faultName(PadFault::Kind kind) {
     case PadFault::Kind::unknownRequest: return "unknown-request";
     case PadFault::Kind::stayDown: return "stay-down";
     case PadFault::Kind::refuseAfterRestart: return "refuse-after-restart";
+    case PadFault::Kind::shortReply: return "short-reply";
+    case PadFault::Kind::badStatus: return "status";
     }
     return "";
 }

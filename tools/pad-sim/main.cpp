@@ -2,6 +2,7 @@
 #include "tools/pad-sim/EquinoxSimulator.h"
 #include "tools/pad-sim/PadSimOptions.h"
 #include "tools/pad-sim/PadSimulator.h"
+#include "tools/pad-sim/VerifoneSimulator.h"
 
 #include <cstdio>
 #include <mutex>
@@ -21,7 +22,7 @@ void awaitTermination(int stopFd) {
 
 }  // namespace
 
-// korvane-pad-sim: an RBA pad or an Equinox L5300 on a pseudo-terminal, for a
+// korvane-pad-sim: an RBA pad, an Equinox L5300 or a Verifone pad on a pseudo-terminal, for a
 // technician without a pad and for the end-to-end tests. Exit status 0 after
 // SIGINT/SIGTERM or --help, 1 when the line cannot be set up, 2 for a usage error.
 int main(int argc, char** argv) {
@@ -50,6 +51,17 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
     };
 
+    if (isVerifoneModel(options.model)) {
+        VerifoneSimulator simulator(options, print);
+        if (!simulator.start(error)) {
+            std::fprintf(stderr, "korvane-pad-sim: %s\n", error.c_str());
+            return 1;
+        }
+        awaitTermination(stopFd);
+        simulator.stop();
+        print("pad stopped");
+        return 0;
+    }
     if (isEquinoxModel(options.model)) {
         EquinoxSimulator simulator(options, print);
         if (!simulator.start(error)) {
