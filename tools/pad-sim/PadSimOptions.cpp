@@ -214,8 +214,15 @@ bool parsePadSimOptions(const std::vector<std::string>& args, PadSimOptions& opt
         else if (arg == "--verbose") options.verbose = true;
         else if (arg == "--fault") {
             PadFault fault;
-            ok = value(text) && parseFault(text, fault, error);
-            if (ok) options.faults.push_back(fault);
+            ok = value(text);
+            if (ok && text.rfind("noise=", 0) == 0) {
+                options.noise.emplace();
+                ok = padpeer::parseLineNoise(text.substr(6), *options.noise, error);
+            } else if (ok && parseFault(text, fault, error)) {
+                options.faults.push_back(fault);
+            } else {
+                ok = false;
+            }
         } else {
             error = "unknown option \"" + arg + "\"";
             return false;
@@ -293,7 +300,11 @@ std::string padSimUsage() {
            "                          default) ignores every frame, unplug takes the pseudo-terminal and its\n"
            "                          comN link away\n"
            "  refuse-after-restart    Equinox: after the next restart the pad NAKs every frame at once (a\n"
-           "                          quick pad that never comes back: no acknowledgement time-out per try)\n";
+           "                          quick pad that never comes back: no acknowledgement time-out per try)\n"
+           "  noise=RATE[:SEED]       any pad: line noise; each byte in either direction is, at RATE per byte\n"
+           "                          (e.g. 1e-4), changed, dropped or sent twice, from a random stream seeded\n"
+           "                          by SEED (1), so that a run replays; one line \"noise: DIRECTION byte\n"
+           "                          OFFSET: ...\" per error, and the counts when the pad stops\n";
 }
 
 }  // namespace korvane::padsim
