@@ -10,6 +10,8 @@ export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 cd "$BUILD_DIR"
-ctest --output-on-failure -j2 --timeout 600 -LE e2e
+ctest --output-on-failure -j2 --timeout 600 -LE "e2e|noise"
 # The slow end-to-end tests, once, one after the other.
 ctest --output-on-failure --timeout 900 -L e2e
+# Whole loads over a noisy line, once, one after the other.
+ctest --output-on-failure --timeout 600 -L noise

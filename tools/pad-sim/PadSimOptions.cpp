@@ -253,8 +253,15 @@ bool parsePadSimOptions(const std::vector<std::string>& args, PadSimOptions& opt
         else if (arg == "--verbose") options.verbose = true;
         else if (arg == "--fault") {
             PadFault fault;
-            ok = value(text) && parseFault(text, fault, error);
-            if (ok) options.faults.push_back(fault);
+            ok = value(text);
+            if (ok && text.rfind("noise=", 0) == 0) {
+                options.noise.emplace();
+                ok = padpeer::parseLineNoise(text.substr(6), *options.noise, error);
+            } else if (ok && parseFault(text, fault, error)) {
+                options.faults.push_back(fault);
+            } else {
+                ok = false;
+            }
         } else {
             error = "unknown option \"" + arg + "\"";
             return false;
@@ -343,7 +350,11 @@ std::string padSimUsage() {
            "  refuse-after-restart    Equinox: after the next restart the pad NAKs every frame at once (a\n"
            "                          quick pad that never comes back: no acknowledgement time-out per try)\n"
            "  short-reply[=N]         Verifone: the next N identity replies are cut to their first character\n"
-           "  status=CODE[:N]         Verifone: the next N identity replies carry status CODE (two characters)\n";
+           "  status=CODE[:N]         Verifone: the next N identity replies carry status CODE (two characters)\n"
+           "  noise=RATE[:SEED]       any pad: line noise; each byte in either direction is, at RATE per byte\n"
+           "                          (e.g. 1e-4), changed, dropped or sent twice, from a random stream seeded\n"
+           "                          by SEED (1), so that a run replays; one line \"noise: DIRECTION byte\n"
+           "                          OFFSET: ...\" per error, and the counts when the pad stops\n";
 }
 
 }  // namespace korvane::padsim

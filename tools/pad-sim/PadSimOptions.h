@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tools/padpeer/LineNoise.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -77,6 +79,8 @@ struct PadSimOptions {
     bool verbose = false;        // a line for every block and every NAK as well
 
     std::vector<PadFault> faults;
+    // --fault noise=RATE[:SEED]: korvane-pad-sim lays it on every line it opens.
+    std::optional<padpeer::LineNoiseSettings> noise;
 };
 
 // Parses the arguments (without the program name); false with a reason.

@@ -3,8 +3,11 @@
 #include "tools/pad-sim/PadSimOptions.h"
 #include "tools/pad-sim/PadSimulator.h"
 #include "tools/pad-sim/VerifoneSimulator.h"
+#include "tools/padpeer/LineNoise.h"
+#include "tools/padpeer/PtyPeer.h"
 
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <poll.h>
 #include <string>
@@ -51,25 +54,46 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
     };
 
+    // Below every pad family: whatever line a simulator opens, even a fresh
+    // one after an unplugging restart, carries the noise.
+    std::shared_ptr<padpeer::LineNoise> noise;
+    if (options.noise) {
+        noise = std::make_shared<padpeer::LineNoise>(*options.noise, print);
+        padpeer::PtyPeer::addNoiseToNewLines(noise);
+    }
+    // After "pad ready on ...", which stays the first line.
+    auto announceNoise = [&] {
+        if (!noise) return;
+        char settings[96];
+        std::snprintf(settings, sizeof(settings), "noise: rate %g per byte, seed %llu", options.noise->rate,
+                      static_cast<unsigned long long>(options.noise->seed));
+        print(settings);
+    };
+
     if (isVerifoneModel(options.model)) {
         VerifoneSimulator simulator(options, print);
         if (!simulator.start(error)) {
             std::fprintf(stderr, "korvane-pad-sim: %s\n", error.c_str());
             return 1;
         }
+        announceNoise();
         awaitTermination(stopFd);
         simulator.stop();
+        if (noise) print(noise->summary());
         print("pad stopped");
         return 0;
     }
+
     if (isEquinoxModel(options.model)) {
         EquinoxSimulator simulator(options, print);
         if (!simulator.start(error)) {
             std::fprintf(stderr, "korvane-pad-sim: %s\n", error.c_str());
             return 1;
         }
+        announceNoise();
         awaitTermination(stopFd);
         simulator.stop();  // logs what was still owed and the summary
+        if (noise) print(noise->summary());
         print("pad stopped");
         return 0;
     }
@@ -79,8 +103,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "korvane-pad-sim: %s\n", error.c_str());
         return 1;
     }
+    announceNoise();
     awaitTermination(stopFd);
     simulator.stop();
+    if (noise) print(noise->summary());
     const std::string listing = simulator.parameterListing();
     std::lock_guard<std::mutex> guard(outputLock);
     std::printf("parameters at exit:%s\n", listing.empty() ? " none" : "");

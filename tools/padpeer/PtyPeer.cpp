@@ -1,5 +1,6 @@
 #include "tools/padpeer/PtyPeer.h"
 
+#include "tools/padpeer/LineNoise.h"
 #include "tools/padpeer/PeerFrame.h"
 
 #include <cerrno>
@@ -17,6 +18,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+std::mutex newLineNoiseLock;
+std::shared_ptr<LineNoise> newLineNoise;
+
 int remainingMs(Clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left > 0 ? static_cast<int>(left) : 0;
@@ -24,7 +28,16 @@ int remainingMs(Clock::time_point deadline) {
 
 }  // namespace
 
+void PtyPeer::addNoiseToNewLines(std::shared_ptr<LineNoise> noise) {
+    std::lock_guard<std::mutex> guard(newLineNoiseLock);
+    newLineNoise = std::move(noise);
+}
+
 PtyPeer::PtyPeer() {
+    {
+        std::lock_guard<std::mutex> guard(newLineNoiseLock);
+        noise_ = newLineNoise;
+    }
     master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (master_ < 0) throw std::runtime_error(std::string("posix_openpt: ") + std::strerror(errno));
     char name[128];
@@ -52,6 +65,11 @@ std::string PtyPeer::linkAs(const std::string& folder, int portNumber) const {
 }
 
 bool PtyPeer::write(std::string_view bytes, uint32_t timeoutMs) {
+    std::string noisy;
+    if (noise_) {
+        noisy = noise_->pass(LineNoise::Direction::toLoader, bytes);
+        bytes = noisy;
+    }
     auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!bytes.empty()) {
         if (master_ < 0) return false;
@@ -78,9 +96,15 @@ bool PtyPeer::fill(uint32_t timeoutMs) {
     const ssize_t count = ::read(master_, chunk, sizeof(chunk));
     // EIO: nobody has the slave open, which the held slave rules out until unplug.
     if (count <= 0) return false;
-    inbox_.append(chunk, static_cast<size_t>(count));
+    std::string_view bytes(chunk, static_cast<size_t>(count));
+    std::string noisy;
+    if (noise_) {
+        noisy = noise_->pass(LineNoise::Direction::toPad, bytes);
+        bytes = noisy;
+    }
+    inbox_.append(bytes);
     std::lock_guard<std::mutex> guard(recordLock_);
-    received_.append(chunk, static_cast<size_t>(count));
+    received_.append(bytes);
     return true;
 }
 

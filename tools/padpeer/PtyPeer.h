@@ -1,12 +1,15 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace korvane::padpeer {
+
+class LineNoise;
 
 // The master side of a fresh pseudo-terminal: the pad's end of the cable.
 // The slave is what the loader opens, through a `comN` link in a device
@@ -54,8 +57,13 @@ public:
     void unplug();
     bool plugged() const { return master_ >= 0; }
 
-    // Every byte read from the line so far, in order.
+    // Every byte read from the line so far, in order (after any noise).
     std::string received() const;
+
+    // Every line opened after this call passes its bytes through `noise`, in
+    // both directions, before anyone reads them: one place below every pad
+    // family. Null: clean lines again.
+    static void addNoiseToNewLines(std::shared_ptr<LineNoise> noise);
 
 private:
     bool fill(uint32_t timeoutMs);
@@ -66,6 +74,7 @@ private:
     std::string inbox_;  // read from the line, not yet taken
     mutable std::mutex recordLock_;
     std::string received_;
+    std::shared_ptr<LineNoise> noise_;
 };
 
 }  // namespace korvane::padpeer
