@@ -54,6 +54,13 @@ LoadRig::LoadRig(const PadSetup& pad, const std::vector<std::string>& serverArgs
     if (!pad_->ready()) throw std::runtime_error("korvane-pad-sim did not start: " + pad_->output());
 }
 
+LoadRig::~LoadRig() {
+    for (const ServedOperation& operation : operations())
+        if (!operation.violations.empty())
+            ADD_FAILURE() << "the load server saw violations in " << operation.request << " " << operation.subject
+                          << ": " << operation.violations;
+}
+
 LoadRun LoadRig::korvaneLoad(const std::vector<std::string>& args, int timeoutMs) {
     ChildProcess::Options options;
     options.env = {{"KORVANE_WAIT_SCALE", kWaitScale},
@@ -88,7 +95,7 @@ std::vector<ServedOperation> LoadRig::operations() {
     std::vector<ServedOperation> served;
     for (std::size_t row = 0; row < table.rows.size(); ++row)
         served.push_back({table.at(row, "request"), table.at(row, "subject"), table.at(row, "response_status"),
-                          table.at(row, "response_error")});
+                          table.at(row, "response_error"), table.at(row, "violations")});
     return served;
 }
 

@@ -36,6 +36,7 @@ struct ServedOperation {
     std::string subject;  // model, file name, or "load N: OUTCOME"
     std::string status;
     std::string error;
+    std::string violations;  // how the loader broke the wire format; empty when it did not
 };
 
 // A whole load on one machine: the reference load server with the sample
@@ -44,6 +45,11 @@ struct ServedOperation {
 class LoadRig {
 public:
     explicit LoadRig(const PadSetup& pad = {}, const std::vector<std::string>& serverArgs = {});
+    // Every operation the server recorded must be free of violations: the
+    // loader sends the wire format exactly, whatever the server or pad did.
+    ~LoadRig();
+    LoadRig(const LoadRig&) = delete;
+    LoadRig& operator=(const LoadRig&) = delete;
 
     // korvane-load with `args`, the procedure waits shortened, until it ends.
     LoadRun korvaneLoad(const std::vector<std::string>& args, int timeoutMs = 300000);
