@@ -26,20 +26,31 @@ std::string withoutTrailingWhiteSpace(std::string text) {
 }  // namespace
 
 bool readBundle(const ByteArray& bundle, BundleEntries& entries) {
+    std::string whyNot;
+    return readBundle(bundle, entries, whyNot);
+}
+
+bool readBundle(const ByteArray& bundle, BundleEntries& entries, std::string& whyNot) {
     entries.clear();
+    whyNot.clear();
     const size_t total = bundle.size();
     if (total == 0) {
+        whyNot = "The bundle is empty.";
         return false;
     }
     size_t position = 0;
-    while (position < total) {
+    for (size_t entry = 1; position < total; ++entry) {
         if (total - position < kBundleLengthDigits) {
+            whyNot = "The bundle ends inside the length of entry " + std::to_string(entry) + ".";
             return false;
         }
         const size_t length = leadingDigitsValue(bundle.data() + position, kBundleLengthDigits);
         position += kBundleLengthDigits;
         if (length > total - position) {
-            return false;  // checked before anything is copied: the length is the sender's word only
+            // Checked before anything is copied: the length is the sender's word only.
+            whyNot = "The bundle ends inside entry " + std::to_string(entry) + ": " + std::to_string(length) +
+                     " bytes announced, " + std::to_string(total - position) + " left.";
+            return false;
         }
         const size_t nameLength = length < kBundleNameBytes ? length : kBundleNameBytes;
         std::string name(bundle.begin() + static_cast<std::ptrdiff_t>(position),
@@ -49,6 +60,7 @@ bool readBundle(const ByteArray& bundle, BundleEntries& entries) {
         position += length;
         entries.insert_or_assign(withoutTrailingWhiteSpace(std::move(name)), std::move(data));
     }
+    if (entries.empty()) whyNot = "The bundle holds no entry.";
     return !entries.empty();
 }
 

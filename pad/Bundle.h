@@ -20,6 +20,8 @@ inline constexpr size_t kBundleNameBytes = 40;
 // one cut short inside an entry, or one without any entry. A later entry of
 // the same name replaces the earlier one. Names lose trailing white space.
 bool readBundle(const ByteArray& bundle, BundleEntries& entries);
+// The same, with the reason for a refusal in `whyNot` (for the operator).
+bool readBundle(const ByteArray& bundle, BundleEntries& entries, std::string& whyNot);
 
 // One entry in the format above. False when the name does not fit in 40
 // bytes or the entry would not fit in eight digits.

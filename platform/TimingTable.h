@@ -13,6 +13,16 @@ namespace procedure_waits {
 inline constexpr uint32_t kApplicationRestartFirstMs = 120000;
 inline constexpr uint32_t kApplicationRestartRetryMs = 30000;
 inline constexpr int kApplicationRestartRetries = 16;
+// The Verifone download program: how long one run may take, and how long a
+// run must at least last to count as a load (a quicker end means the pad was
+// not waiting for it, whatever the program returned).
+inline constexpr uint32_t kEvoloadRunLimitMs = 900000;
+inline constexpr uint32_t kEvoloadShortestRunMs = 12000;
+inline constexpr uint32_t kArchiveRunLimitMs = 2400000;
+inline constexpr uint32_t kArchiveShortestRunMs = 50000;
+// The P400 installs and restarts after each archive: 2400 and 1200 pauses of 500 ms.
+inline constexpr uint32_t kAdkInstallWaitMs = 2400u * 500u;
+inline constexpr uint32_t kXpiInstallWaitMs = 1200u * 500u;
 }  // namespace procedure_waits
 
 // Scales procedure waits for tests and the demo. The scale comes from

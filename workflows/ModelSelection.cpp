@@ -4,6 +4,8 @@
 #include "pad/SerialPort.h"
 #include "payloads/PayloadCatalogue.h"
 #include "job/DecimalValue.h"
+#include "workflows/EquinoxProcedure.h"
+#include "workflows/VerifoneProcedures.h"
 #include "workflows/IngenicoProcedures.h"
 #include "job/LoadJob.h"
 #include "workflows/LoadStation.h"
@@ -80,8 +82,17 @@ std::optional<bool> askWhetherV4(LoadStation& station, const std::string& padApp
 }
 
 void pressModelButton(LoadStation& station, const ModelButton& button) {
-    if (button.procedure != LoadProcedure::ingenicoWithCacheSet && button.procedure != LoadProcedure::genericRba)
-        return;
+    switch (button.procedure) {
+        case LoadProcedure::equinox: loadEquinox(station); return;
+        case LoadProcedure::verifoneVx805:
+            // The package tells the two Vx805 buttons apart.
+            loadVx805(station, button.padName == "VX805_ELV_XPI" ? Vx805Button::loadNewXpi
+                                                                 : Vx805Button::loadForEthernet);
+            return;
+        case LoadProcedure::verifoneP400: loadP400(station); return;
+        case LoadProcedure::ingenicoWithCacheSet:
+        case LoadProcedure::genericRba: break;
+    }
     const std::unique_ptr<ProgressView> progress = station.op.openProgressWindow();
     progress->show();
     postStatus(progress->handle(), "Communicating with pad... ");

@@ -10,7 +10,6 @@ struct ModelButton;
 
 // What a press of a model button does, from the progress window to the
 // outcome. Runs on the user-interface thread and returns when the load ended.
-// Equinox and Verifone buttons do nothing in this build.
 void pressModelButton(LoadStation& station, const ModelButton& button);
 
 // Whether the pad is a PCI V4 device: below application version 21 the

@@ -77,8 +77,6 @@ int runLoad(const CommonOptions& common, const std::vector<std::string>& args) {
     if (!havePort) return usageError("--port N is missing");
     const ModelButton* button = findModelButtonByCaption(caption);
     if (button == nullptr) return usageError("no model button reads \"" + caption + "\"; the captions are:\n" + captions());
-    if (button->procedure != LoadProcedure::ingenicoWithCacheSet && button->procedure != LoadProcedure::genericRba)
-        return usageError("\"" + std::string(button->caption) + "\" cannot be loaded by this build yet");
 
     const InstallationConfigResult installation = loadInstallationConfig(locateInstallationConfig(common.configPath));
     for (const std::string& warning : installation.warnings) std::fprintf(stderr, "%s\n", warning.c_str());

@@ -5,6 +5,7 @@
 #include "app/MessageBox.h"
 #include "app/ModelButtonPress.h"
 #include "app/ProgressWindow.h"
+#include "tests/e2e/EquinoxPackages.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 #include "tests/tools/LoadServerHarness.h"
@@ -13,6 +14,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
@@ -30,6 +32,9 @@ namespace korvane {
 namespace {
 
 constexpr int kIpp350Button = 1006;
+constexpr int kEquinoxButton = 1002;  // never shown, but wired
+constexpr int kVx805EthernetButton = 1003;  // never shown either
+constexpr int kP400Button = 1007;
 // Short enough for a load with its restart and reboot waits to take seconds;
 // the pad's install, restart and reboot times are matched to it.
 constexpr char kWaitScale[] = "0.001";
@@ -244,6 +249,99 @@ TEST_F(GuiLoadTest, CancelWhileFilesGoToThePadEndsTheLoadAndGivesTheWindowBack) 
     QTest::keyClicks(port, "2");
     EXPECT_EQ(port->text(), "12");
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+// The window never shows the Equinox button; a click made on it all the same
+// (its clicked signal, as a message sent to a hidden control would be) runs
+// the whole Equinox load.
+TEST_F(GuiLoadTest, TheHiddenEquinoxButtonLoadsAnL5300WhenClickedProgrammatically) {
+    LoadBench bench({"--model", "L5300-PCI2", "--app-version", "0012", "--restart-time", "0"});
+    test::writeEquinoxPackages(bench.server.folder().file("packages"), test::equinoxSampleBundles());
+    MainWindow window;
+    openAndChooseSerialPortOne(window);
+    auto* button = static_cast<QPushButton*>(window.control(kEquinoxButton));
+    ASSERT_EQ(button->text(), "Equinox L5300 - Load FPE and Forms");
+    EXPECT_FALSE(button->isVisible());
+
+    LoadWatcher watcher(window);
+    emit button->clicked();
+
+    EXPECT_EQ(watcher.titles, std::vector<std::string>{"Processing . . ."});
+    for (const char* status : {"Communicating with pad ... ", "Loading FPE...", "Loading Korvane Forms..."})
+        EXPECT_NE(std::find(watcher.statusTexts.begin(), watcher.statusTexts.end(), status), watcher.statusTexts.end())
+            << status << ": " << joined(watcher.statusTexts);
+    EXPECT_GT(watcher.looksWithProgress, 0);
+    EXPECT_EQ(watcher.looksWithMainEnabled, 0) << "the main window was usable under the progress window";
+
+    EXPECT_EQ(messages, std::vector<std::string>{"LOADED"});
+    EXPECT_TRUE(window.isEnabled());
+    EXPECT_TRUE(shownProgressWindows().empty());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_FALSE(button->isVisible());
+    EXPECT_TRUE(bench.pad->files.exists("FORMS.K3Z")) << bench.pad->output();
+
+    EXPECT_EQ(bench.server.stop(), 0) << bench.server.process().standardError();
+    const test::Table loads = bench.server.show("--show-loads");
+    ASSERT_EQ(loads.rows.size(), 1u);
+    EXPECT_EQ(loads.at(0, "model"), "EQ_L5300_PCI2_SILVE2E");
+    EXPECT_EQ(loads.at(0, "outcome"), "LOADED");
+}
+
+// The hidden Verifone buttons run their loads too: the pad is identified and
+// put into download mode, the files go to the ddl.exe stand-in, first on
+// PATH, in the program's working directory.
+TEST_F(GuiLoadTest, TheHiddenVerifoneButtonsLoadWhenClickedProgrammatically) {
+    const struct Case {
+        int control;
+        const char* caption;
+        const char* padModel;
+        const char* loadModel;
+        const char* status;  // one status text the load shows long enough to be seen
+    } cases[] = {
+        {kVx805EthernetButton, "Verifone Vx805 - Load for Ethernet", "Vx805", "VX805_COMMSERVER",
+         "Communicating with pad ... "},
+        {kP400Button, "RQ's", "P400", "P400_RQ_SILENTD41", "Waiting for ADK install. Device will restart multiple times."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.caption);
+        messages.clear();
+        LoadBench bench({"--model", c.padModel});
+        test::TempDir work, record;
+        const std::filesystem::path savedDirectory = std::filesystem::current_path();
+        const std::string savedPath = std::getenv("PATH");
+        std::filesystem::current_path(work.path());
+        ::setenv("PATH", (std::string(KORVANE_DDL_DIR) + ":" + savedPath).c_str(), 1);
+        ::setenv("KORVANE_DDL_RECORD", record.file("runs").c_str(), 1);
+        std::filesystem::copy_file(bench.server.folder().file("packages/p400/KVP400SILENTD41.pkg"),
+                                   work.file("KVP400SILENTD41.pkg"));
+
+        MainWindow window;
+        openAndChooseSerialPortOne(window);
+        auto* button = static_cast<QPushButton*>(window.control(c.control));
+        ASSERT_EQ(button->text(), c.caption);
+        EXPECT_FALSE(button->isVisible());
+        LoadWatcher watcher(window);
+        emit button->clicked();
+
+        std::filesystem::current_path(savedDirectory);
+        ::setenv("PATH", savedPath.c_str(), 1);
+        ::unsetenv("KORVANE_DDL_RECORD");
+
+        EXPECT_EQ(messages, std::vector<std::string>{"LOADED"});
+        EXPECT_NE(std::find(watcher.statusTexts.begin(), watcher.statusTexts.end(), c.status),
+                  watcher.statusTexts.end())
+            << joined(watcher.statusTexts);
+        EXPECT_EQ(watcher.looksWithMainEnabled, 0);
+        EXPECT_TRUE(window.isEnabled());
+        EXPECT_TRUE(shownProgressWindows().empty());
+        EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+        EXPECT_TRUE(std::filesystem::exists(record.file("runs/run-001/ended")));
+        EXPECT_EQ(bench.server.stop(), 0) << bench.server.process().standardError();
+        const test::Table loads = bench.server.show("--show-loads");
+        ASSERT_EQ(loads.rows.size(), 1u);
+        EXPECT_EQ(loads.at(0, "model"), c.loadModel);
+        EXPECT_EQ(loads.at(0, "outcome"), "LOADED");
+    }
 }
 
 }  // namespace

@@ -67,6 +67,8 @@ LoadRun LoadRig::korvaneLoad(const std::vector<std::string>& args, int timeoutMs
                    {"KORVANE_DEVICE_DIR", pad_->devices.path()},
                    {"KORVANE_LOADER_CONFIG", folder_.file("loader.conf")},
                    {"KORVANE_UNATTENDED", std::nullopt}};
+    for (const auto& [name, value] : loadEnv) options.env[name] = value;
+    options.workingDirectory = loadDirectory;
     ChildProcess run(KORVANE_LOAD_PATH, args, options);
     LoadRun result;
     result.status = run.waitForExit(timeoutMs);

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,8 @@ public:
     LoadRig& operator=(const LoadRig&) = delete;
 
     // korvane-load with `args`, the procedure waits shortened, until it ends.
+    // It runs in `loadDirectory` (empty: the test's own) with `loadEnv` on
+    // top of the rig's environment (KORVANE_WAIT_SCALE may be set there too).
     LoadRun korvaneLoad(const std::vector<std::string>& args, int timeoutMs = 300000);
     // `load --model CAPTION --port 1 --connection CONNECTION` and `extra`.
     LoadRun load(const std::string& caption, const std::string& connection = "serial",
@@ -85,6 +88,11 @@ public:
     // The pad unplugged: its process killed, its pseudo-terminal gone. Any thread.
     void killPad();
     std::string packagesDir() const { return server_.folder().file("packages"); }
+    // The device folder in which the pad is com1.
+    std::string devicesDir() const { return pad_->devices.path(); }
+
+    std::string loadDirectory;
+    std::map<std::string, std::optional<std::string>> loadEnv;
 
     static constexpr char kAppVersion[] = "2310";  // of every sample application
 

@@ -33,7 +33,11 @@ public:
         port.close();
         return std::nullopt;
     }
-    bool runDownloadStepsWindow() override { return false; }
+    // "DOWNLOAD" when `downloadStepsAnswer`, else "CANCEL".
+    bool runDownloadStepsWindow() override {
+        ++downloadStepsWindows;
+        return downloadStepsAnswer;
+    }
 
     std::optional<bool> runPciVersionPrompt() override {
         ++pciPrompts;
@@ -70,6 +74,8 @@ public:
     std::deque<std::optional<bool>> pciAnswers;  // nullopt: Cancel
     int pciPrompts = 0;
     int comPortPrompts = 0;
+    bool downloadStepsAnswer = false;
+    int downloadStepsWindows = 0;
 
 private:
     struct Trigger {

@@ -25,12 +25,13 @@ inline std::string wire(std::string text) {
     return text;
 }
 
-// An RbaPad working for a job whose port is COM 1 of a private device folder,
-// with the pad's end of the line (`line.pad`) in the test's hands and the
-// status texts of the job's progress window recorded.
-class RbaPadRig {
+// A pad object working for a job whose port is COM 1 of a private device
+// folder, with the pad's end of the line (`line.pad`) in the test's hands and
+// the status texts of the job's progress window recorded.
+template <typename Pad>
+class PadRig {
 public:
-    explicit RbaPadRig(bool usbConnection = true) {
+    explicit PadRig(bool usbConnection = true) {
         EXPECT_TRUE(line.openPort(port)) << port.lastError();
         job.serialPort = &port;
         job.comPort = PadLine::kPortNumber;
@@ -46,7 +47,7 @@ public:
             if (hook) hook(text);
         });
     }
-    ~RbaPadRig() { job.progressWindow.retire(); }
+    ~PadRig() { job.progressWindow.retire(); }
 
     std::vector<std::string> statuses() const {
         std::lock_guard<std::mutex> guard(lock_);
@@ -59,11 +60,13 @@ public:
     PadLine line;
     SerialPort port;
     LoadJob job;
-    RbaPad pad{InstallationConfig{}, &job};
+    Pad pad{InstallationConfig{}, &job};
 
 private:
     mutable std::mutex lock_;
     std::vector<std::string> statuses_;
 };
+
+using RbaPadRig = PadRig<RbaPad>;
 
 }  // namespace korvane::test

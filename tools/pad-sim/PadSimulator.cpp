@@ -27,6 +27,11 @@ const char* faultName(PadFault::Kind kind) {
     case PadFault::Kind::corruptReply: return "corrupt-reply";
     case PadFault::Kind::dropAfterBlock: return "drop-after-block";
     case PadFault::Kind::refuseFile: return "refuse-file";
+    case PadFault::Kind::unknownRequest: return "unknown-request";
+    case PadFault::Kind::stayDown: return "stay-down";
+    case PadFault::Kind::refuseAfterRestart: return "refuse-after-restart";
+    case PadFault::Kind::shortReply: return "short-reply";
+    case PadFault::Kind::badStatus: return "status";
     }
     return "";
 }
@@ -34,7 +39,7 @@ const char* faultName(PadFault::Kind kind) {
 }  // namespace
 
 PadSimulator::PadSimulator(const PadSimOptions& options, Log log)
-    : options_(options), log_(std::move(log)), pad_(options), faults_(options.faults) {}
+    : options_(options), log_(std::move(log)), pacer_(options.baud, stopping_), pad_(options), faults_(options.faults) {}
 
 PadSimulator::~PadSimulator() { stop(); }
 
@@ -104,21 +109,6 @@ void PadSimulator::say(const std::string& line) {
     if (!line.empty() && log_) log_(line);
 }
 
-void PadSimulator::pause(Clock::duration duration) {
-    const Clock::time_point until = Clock::now() + duration;
-    while (!stopping_ && Clock::now() < until)
-        std::this_thread::sleep_for(std::min<Clock::duration>(until - Clock::now(), std::chrono::milliseconds(5)));
-}
-
-// A cable carries 10 bits a byte: the bytes from `from` on are through only
-// when the line has been free for their whole wire time.
-void PadSimulator::pace(size_t bytes, Clock::time_point from) {
-    if (options_.baud == 0) return;
-    const auto wire = std::chrono::nanoseconds(static_cast<long long>(bytes) * 10 * 1000000000LL / options_.baud);
-    wireFree_ = std::max(wireFree_, from) + std::chrono::duration_cast<Clock::duration>(wire);
-    pause(wireFree_ - Clock::now());
-}
-
 bool PadSimulator::takeFault(PadFault::Kind kind, const std::string& text) {
     for (PadFault& fault : faults_) {
         if (fault.kind != kind || fault.count <= 0 || !inScope(fault, text)) continue;
@@ -141,7 +131,7 @@ void PadSimulator::answerFrame(const std::string& frame, Clock::time_point arriv
     frameBytesReceived_ += static_cast<long long>(frame.size());
     if (!padpeer::isGoodFrame(frame)) {
         if (options_.verbose) say("bad check byte on \"" + brief(padpeer::textOf(frame)) + "\": NAK");
-        pace(frame.size() + 1, arrived);
+        pacer_.pace(frame.size() + 1, arrived);
         line_->write(std::string(1, padpeer::kNak));
         return;
     }
@@ -179,12 +169,12 @@ void PadSimulator::answerFrame(const std::string& frame, Clock::time_point arriv
     }
     if (takeFault(PadFault::Kind::nak, text)) {
         say("fault nak: \"" + brief(text) + "\" refused");
-        pace(frame.size() + 1, arrived);
+        pacer_.pace(frame.size() + 1, arrived);
         line_->write(std::string(1, padpeer::kNak));
         return;
     }
 
-    pace(frame.size() + 1, arrived);
+    pacer_.pace(frame.size() + 1, arrived);
     line_->write(std::string(1, padpeer::kAck));
     PadAnswer answer;
     {
@@ -192,7 +182,7 @@ void PadSimulator::answerFrame(const std::string& frame, Clock::time_point arriv
         answer = pad_.handle(text);
     }
     say(answer.log);
-    if (answer.delayMs > 0) pause(std::chrono::milliseconds(answer.delayMs));
+    if (answer.delayMs > 0) pacer_.pause(std::chrono::milliseconds(answer.delayMs));
     for (const std::string& reply : answer.replies) sendReply(reply, text);
     if (answer.silentMs > 0) silentUntil_ = Clock::now() + std::chrono::milliseconds(answer.silentMs);
 }
@@ -205,7 +195,7 @@ void PadSimulator::sendReply(const std::string& text, const std::string& request
             say(std::string("fault ") + faultName(PadFault::Kind::corruptReply) + ": \"" + brief(text) +
                 "\" sent with a wrong check byte");
         }
-        pace(frame.size(), Clock::now());
+        pacer_.pace(frame.size(), Clock::now());
         if (!line_->write(frame)) return;
         const std::optional<char> answer = line_->readByte(kReplyAckWaitMs);
         if (!answer) return;

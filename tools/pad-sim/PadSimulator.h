@@ -1,5 +1,6 @@
 #pragma once
 
+#include "tools/pad-sim/LinePacer.h"
 #include "tools/pad-sim/PadSimOptions.h"
 #include "tools/pad-sim/SimulatedPad.h"
 #include "tools/padpeer/PtyPeer.h"
@@ -62,8 +63,6 @@ private:
     void answerFrame(const std::string& frame, Clock::time_point arrived);
     void sendReply(const std::string& text, const std::string& request);
     bool takeFault(PadFault::Kind kind, const std::string& text);
-    void pace(size_t bytes, Clock::time_point from);
-    void pause(Clock::duration duration);
     void say(const std::string& line);
 
     PadSimOptions options_;
@@ -72,6 +71,7 @@ private:
     std::string linkPath_;
     std::thread thread_;
     std::atomic<bool> stopping_{false};
+    LinePacer pacer_;
 
     mutable std::mutex stateLock_;
     SimulatedPad pad_;
@@ -80,7 +80,6 @@ private:
     // Link state, touched by the answering thread only.
     std::vector<PadFault> faults_;  // counted down as they strike
     Clock::time_point silentUntil_{};
-    Clock::time_point wireFree_{};
     bool dropping_ = false;
 
     std::atomic<long> framesReceived_{0};

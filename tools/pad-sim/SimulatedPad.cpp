@@ -44,11 +44,12 @@ std::string markedVersion(const std::string& data, const char* marker) {
     return version;
 }
 
-// A pad file name as a name inside the files folder: no folders, no "..".
+}  // namespace
+
 std::string safeFileName(std::string name) {
     for (char& c : name)
         if (c == '/' || c == '\0') c = '_';
-    if (name == "." || name == "..") name = "_";
+    if (name.empty() || name == "." || name == "..") name = "_";
     return name;
 }
 
@@ -62,8 +63,6 @@ void writeAtomically(const std::string& path, const std::string& bytes) {
     std::error_code ignored;
     std::filesystem::rename(temporary, path, ignored);
 }
-
-}  // namespace
 
 std::string printable(const std::string& text, size_t limit) {
     std::string shown;

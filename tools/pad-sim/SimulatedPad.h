@@ -72,4 +72,10 @@ private:
 // <GS>, every other byte as <xx> in hexadecimal.
 std::string printable(const std::string& text, size_t limit = 200);
 
+// A pad file name as a name inside the files folder: no folders, no "..".
+std::string safeFileName(std::string name);
+
+// Written beside `path` first and renamed over it, so a reader never sees half a file.
+void writeAtomically(const std::string& path, const std::string& bytes);
+
 }  // namespace korvane::padsim

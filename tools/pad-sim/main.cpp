@@ -1,6 +1,8 @@
 #include "platform/TerminationSignal.h"
+#include "tools/pad-sim/EquinoxSimulator.h"
 #include "tools/pad-sim/PadSimOptions.h"
 #include "tools/pad-sim/PadSimulator.h"
+#include "tools/pad-sim/VerifoneSimulator.h"
 
 #include <cstdio>
 #include <mutex>
@@ -8,9 +10,21 @@
 #include <string>
 #include <vector>
 
-// korvane-pad-sim: an RBA pad on a pseudo-terminal, for a technician without
-// a pad and for the end-to-end tests. Exit status 0 after SIGINT/SIGTERM or
-// --help, 1 when the line cannot be set up, 2 for a usage error.
+namespace {
+
+// Until SIGINT or SIGTERM.
+void awaitTermination(int stopFd) {
+    for (;;) {
+        pollfd watch{stopFd, POLLIN, 0};
+        if (::poll(&watch, 1, -1) > 0 && korvane::takeTerminationSignal(stopFd) != 0) return;
+    }
+}
+
+}  // namespace
+
+// korvane-pad-sim: an RBA pad, an Equinox L5300 or a Verifone pad on a pseudo-terminal, for a
+// technician without a pad and for the end-to-end tests. Exit status 0 after
+// SIGINT/SIGTERM or --help, 1 when the line cannot be set up, 2 for a usage error.
 int main(int argc, char** argv) {
     using namespace korvane;
     using namespace korvane::padsim;
@@ -31,19 +45,41 @@ int main(int argc, char** argv) {
     }
 
     std::mutex outputLock;
-    PadSimulator simulator(options, [&](const std::string& line) {
+    auto print = [&](const std::string& line) {
         std::lock_guard<std::mutex> guard(outputLock);
         std::fprintf(stdout, "%s\n", line.c_str());
         std::fflush(stdout);
-    });
+    };
+
+    if (isVerifoneModel(options.model)) {
+        VerifoneSimulator simulator(options, print);
+        if (!simulator.start(error)) {
+            std::fprintf(stderr, "korvane-pad-sim: %s\n", error.c_str());
+            return 1;
+        }
+        awaitTermination(stopFd);
+        simulator.stop();
+        print("pad stopped");
+        return 0;
+    }
+    if (isEquinoxModel(options.model)) {
+        EquinoxSimulator simulator(options, print);
+        if (!simulator.start(error)) {
+            std::fprintf(stderr, "korvane-pad-sim: %s\n", error.c_str());
+            return 1;
+        }
+        awaitTermination(stopFd);
+        simulator.stop();  // logs what was still owed and the summary
+        print("pad stopped");
+        return 0;
+    }
+
+    PadSimulator simulator(options, print);
     if (!simulator.start(error)) {
         std::fprintf(stderr, "korvane-pad-sim: %s\n", error.c_str());
         return 1;
     }
-    for (;;) {
-        pollfd watch{stopFd, POLLIN, 0};
-        if (::poll(&watch, 1, -1) > 0 && takeTerminationSignal(stopFd) != 0) break;
-    }
+    awaitTermination(stopFd);
     simulator.stop();
     const std::string listing = simulator.parameterListing();
     std::lock_guard<std::mutex> guard(outputLock);

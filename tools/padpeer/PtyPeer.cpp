@@ -135,6 +135,8 @@ std::optional<std::string> PtyPeer::readFrame(uint32_t timeoutMs) {
 
 void PtyPeer::unread(char byte) { inbox_.insert(inbox_.begin(), byte); }
 
+bool PtyPeer::hasInput() { return !inbox_.empty() || fill(0); }
+
 void PtyPeer::unplug() {
     if (master_ >= 0) ::close(master_);
     if (slave_ >= 0) ::close(slave_);

@@ -47,6 +47,8 @@ public:
     std::optional<std::string> readFrame(uint32_t timeoutMs);
     // Puts a byte back in front of what is still to be read.
     void unread(char byte);
+    // True when bytes have arrived that no read has taken yet.
+    bool hasInput();
 
     // The cable is pulled: master and the held slave are closed.
     void unplug();
