@@ -117,9 +117,9 @@ std::optional<char> ScriptedEquinoxClient::send(const std::string& text, uint32_
     return readByte(ackTimeoutMs);
 }
 
-std::vector<std::string> ScriptedEquinoxClient::readReply(uint32_t timeoutMs) {
+std::vector<std::string> ScriptedEquinoxClient::readReply(uint32_t timeoutMs, size_t most) {
     std::vector<std::string> frames;
-    for (;;) {
+    while (frames.size() < most) {
         const std::optional<std::string> got = readFrame(timeoutMs);
         if (!got) return frames;
         if (!checks(*got)) {
@@ -131,6 +131,7 @@ std::vector<std::string> ScriptedEquinoxClient::readReply(uint32_t timeoutMs) {
         frames.push_back(text);
         if (text.compare(0, 2, "HY") != 0) return frames;
     }
+    return frames;
 }
 
 std::string ScriptedEquinoxClient::joined(const std::vector<std::string>& frames) {

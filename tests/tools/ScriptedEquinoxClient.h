@@ -40,9 +40,9 @@ public:
     // Writes the framed text; the byte that answered it (ACK, NAK), nullopt for silence.
     std::optional<char> send(const std::string& text, uint32_t ackTimeoutMs = 2000);
     // Reads one reply as the loader does: "HY" segments up to an "HN" one, or
-    // one plain frame; each frame is checked and acknowledged. The texts of the
-    // frames as they came; empty when nothing came in time.
-    std::vector<std::string> readReply(uint32_t timeoutMs = 3000);
+    // one plain frame; each frame is checked and acknowledged, `most` frames at
+    // most. The texts of the frames as they came; empty when nothing came in time.
+    std::vector<std::string> readReply(uint32_t timeoutMs = 3000, size_t most = 10);
     // The reply's text with the segment headers ("HY"/"HN" and three characters) taken off.
     static std::string joined(const std::vector<std::string>& frames);
     // send() then, when ACKed, readReply(); the joined text, or "<no ack>" / "<no reply>".

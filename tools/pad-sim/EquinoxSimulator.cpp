@@ -75,6 +75,10 @@ bool EquinoxSimulator::start(std::string& error) {
         line_.reset();
         return false;
     }
+    {
+        std::lock_guard<std::mutex> guard(stateLock_);
+        devicePath_ = line_->slavePath();
+    }
     say("pad ready on com" + std::to_string(options_.port) + " -> " + line_->slavePath());
     say("Equinox " + options_.model + ": answers \"T\" with \"" + printable(options_.typeLetter.value_or("")) + "\"" +
         (options_.segmentSize > 0 ? ", replies in segments of " + std::to_string(options_.segmentSize) + " bytes"
@@ -98,9 +102,9 @@ void EquinoxSimulator::stop() {
     say(summary());
 }
 
-const std::string& EquinoxSimulator::devicePath() const {
-    static const std::string none;
-    return line_ ? line_->slavePath() : none;
+std::string EquinoxSimulator::devicePath() const {
+    std::lock_guard<std::mutex> guard(stateLock_);
+    return devicePath_;
 }
 
 bool EquinoxSimulator::hasFile(const std::string& name) const {
@@ -179,10 +183,55 @@ void EquinoxSimulator::noteStray() {
 }
 
 void EquinoxSimulator::run() {
-    while (!stopping_ && line_->plugged()) {
+    while (!stopping_) {
+        if (!line_->plugged()) {
+            if (!replugAt_) return;  // gone for good
+            if (Clock::now() < *replugAt_) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                continue;
+            }
+            replugAt_.reset();
+            if (!replugLine()) return;
+        }
         const std::optional<LineFrame> frame = readFrame();
         if (frame) answerFrame(*frame, Clock::now());
     }
+}
+
+void EquinoxSimulator::unplugLine() {
+    // The acknowledgement just sent is on the wire: let the loader take it
+    // first. The terminal layer may take a moment to queue it on the
+    // loader's side, so it is awaited there before it is awaited gone.
+    const Clock::time_point until = Clock::now() + std::chrono::milliseconds(300);
+    bool queued = false;
+    int unread = 0;
+    while (Clock::now() < until && ::ioctl(line_->slaveDescriptor(), FIONREAD, &unread) == 0) {
+        if (unread > 0) queued = true;
+        else if (queued) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    std::error_code ignored;
+    std::filesystem::remove(linkPath_, ignored);
+    line_->unplug();
+    stray_.clear();
+}
+
+bool EquinoxSimulator::replugLine() {
+    try {
+        auto fresh = std::make_unique<padpeer::PtyPeer>();
+        const std::string folder = options_.deviceDir.empty() ? comPortDeviceFolder() : options_.deviceDir;
+        fresh->linkAs(folder, options_.port);
+        line_ = std::move(fresh);
+    } catch (const std::exception& failure) {
+        say(std::string("cannot come back from the restart: ") + failure.what());
+        return false;
+    }
+    {
+        std::lock_guard<std::mutex> guard(stateLock_);
+        devicePath_ = line_->slavePath();
+    }
+    say("back from the restart: pad ready on com" + std::to_string(options_.port) + " -> " + line_->slavePath());
+    return true;
 }
 
 std::optional<EquinoxSimulator::LineFrame> EquinoxSimulator::readFrame() {
@@ -344,7 +393,7 @@ void EquinoxSimulator::answerFrame(const LineFrame& frame, Clock::time_point arr
             line_->write(std::string(1, padpeer::kNak));
             return;
         }
-        if (lineIgnored()) {
+        if (lineIgnored() || !line_->plugged()) {
             say(std::string(down_ ? "down (fault stay-down)" : "silent (restarting)") + ": \"" + brief(text) +
                 "\" not answered");
             return;
@@ -386,14 +435,17 @@ void EquinoxSimulator::reply(const EquinoxAnswer& answer, const std::string& req
     const size_t segmentSize = answer.segmentable ? options_.segmentSize : 0;
     for (const std::string& text : answer.replies) {
         const std::vector<std::string> frames = segmentsOf(text, segmentSize);
-        if (frames.size() > 1 && options_.verbose)
+        if (frames.size() > kMostSegments)
+            say("reply \"" + brief(text) + "\" in " + std::to_string(frames.size()) +
+                " segments: the loader reads only " + std::to_string(kMostSegments) + " frames of one reply");
+        else if (frames.size() > 1 && options_.verbose)
             say("reply \"" + brief(text) + "\" in " + std::to_string(frames.size()) + " segments");
-        for (const std::string& segment : frames)
-            if (!sendReplyFrame(segment, request)) return;
+        for (size_t i = 0; i < frames.size(); ++i)
+            if (!sendReplyFrame(frames[i], request, i < kMostSegments)) return;
     }
 }
 
-bool EquinoxSimulator::sendReplyFrame(const std::string& text, const std::string& request) {
+bool EquinoxSimulator::sendReplyFrame(const std::string& text, const std::string& request, bool awaited) {
     for (int transmission = 0; transmission < kReplyTransmissions && !stopping_; ++transmission) {
         std::string frame = padpeer::frameOf(text);
         const bool corrupted = takeFault(PadFault::Kind::corruptReply, request);
@@ -405,8 +457,10 @@ bool EquinoxSimulator::sendReplyFrame(const std::string& text, const std::string
         if (!line_->write(frame)) return false;
         const std::optional<char> answer = line_->readByte(kReplyAckWaitMs);
         if (!answer) {
-            violation("reply \"" + brief(text) + "\" not acknowledged within " + std::to_string(kReplyAckWaitMs) +
-                      " ms");
+            const std::string what =
+                "reply \"" + brief(text) + "\" not acknowledged within " + std::to_string(kReplyAckWaitMs) + " ms";
+            if (awaited) violation(what);
+            else say(what + ", as the loader has stopped reading");
             return false;
         }
         if (*answer == padpeer::kAck) {
@@ -431,20 +485,7 @@ void EquinoxSimulator::restart() {
         down_ = true;
         if (fault->code == "unplug") {
             // The port can no longer be opened: the device and its link are gone.
-            // The acknowledgement just sent is on the wire: let the loader take it
-            // first. The terminal layer may take a moment to queue it on the
-            // loader's side, so it is awaited there before it is awaited gone.
-            const Clock::time_point until = Clock::now() + std::chrono::milliseconds(300);
-            bool queued = false;
-            int unread = 0;
-            while (Clock::now() < until && ::ioctl(line_->slaveDescriptor(), FIONREAD, &unread) == 0) {
-                if (unread > 0) queued = true;
-                else if (queued) break;
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
-            }
-            std::error_code ignored;
-            std::filesystem::remove(linkPath_, ignored);
-            line_->unplug();
+            unplugLine();
             say("fault stay-down=unplug: restarting, and the line is gone for good");
             return;
         }
@@ -454,6 +495,12 @@ void EquinoxSimulator::restart() {
     if (takeFault(PadFault::Kind::refuseAfterRestart, "")) {
         refusing_ = true;
         say("fault refuse-after-restart: restarting, and refusing every frame from now on");
+        return;
+    }
+    if (options_.restartUnplug) {
+        unplugLine();
+        replugAt_ = Clock::now() + std::chrono::milliseconds(options_.restartMs);
+        say("restarting: the line is gone for " + std::to_string(options_.restartMs) + " ms");
         return;
     }
     silentUntil_ = Clock::now() + std::chrono::milliseconds(options_.restartMs);

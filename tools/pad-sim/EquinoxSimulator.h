@@ -35,6 +35,8 @@ public:
     static constexpr int kReplyTransmissions = 3;
     // Within a frame the loader writes without pause; a gap this long ends it.
     static constexpr uint32_t kByteGapMs = 1000;
+    // The loader reads at most this many frames of one reply ("HY" segments included).
+    static constexpr size_t kMostSegments = 10;
 
     EquinoxSimulator(const PadSimOptions& options, Log log);
     ~EquinoxSimulator();
@@ -48,7 +50,8 @@ public:
     // then the summary line. Only the first call logs.
     void stop();
 
-    const std::string& devicePath() const;
+    // The current pseudo-terminal: a new one after each restart with --restart-unplug.
+    std::string devicePath() const;
     const std::string& linkPath() const { return linkPath_; }
 
     // The pad's state, read under the simulator's lock.
@@ -84,8 +87,13 @@ private:
     void acknowledge(const LineFrame& frame, Clock::time_point arrived);
     void refuse(const LineFrame& frame, Clock::time_point arrived, bool nak);
     void reply(const EquinoxAnswer& answer, const std::string& request);
-    bool sendReplyFrame(const std::string& text, const std::string& request);
+    // False when the frame was not acknowledged. `awaited`: the loader is still reading the reply.
+    bool sendReplyFrame(const std::string& text, const std::string& request, bool awaited = true);
     void restart();
+    // The line goes away once the loader has taken what was sent; its comN link with it.
+    void unplugLine();
+    // A fresh pseudo-terminal as comN; false when none can be had.
+    bool replugLine();
     bool lineIgnored() const;
     // The fault that strikes now (counted down), or nullptr.
     const PadFault* takeFault(PadFault::Kind kind, const std::string& text);
@@ -95,8 +103,9 @@ private:
 
     PadSimOptions options_;
     Log log_;
-    std::unique_ptr<padpeer::PtyPeer> line_;
+    std::unique_ptr<padpeer::PtyPeer> line_;  // replaced by the answering thread only
     std::string linkPath_;
+    std::string devicePath_;  // under stateLock_
     std::thread thread_;
     std::atomic<bool> stopping_{false};
     bool stopped_ = false;
@@ -110,6 +119,7 @@ private:
     // Link state, touched by the answering thread only.
     std::vector<PadFault> faults_;  // counted down as they strike
     Clock::time_point silentUntil_{};
+    std::optional<Clock::time_point> replugAt_;  // unplugged for a restart, back at this time
     bool refusing_ = false;  // refuse-after-restart struck: every frame is NAKed
     bool down_ = false;  // stay-down struck: nothing is answered any more
     std::string stray_;  // bytes outside any frame, not yet reported

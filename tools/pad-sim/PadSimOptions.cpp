@@ -75,7 +75,8 @@ bool settleFamily(PadSimOptions& options, const std::set<std::string>& given, st
         }
     }
     if (!equinox) {
-        for (const char* option : {"--type-letter", "--key-checksum", "--segment-size", "--transfers-dir"}) {
+        for (const char* option :
+             {"--type-letter", "--key-checksum", "--segment-size", "--transfers-dir", "--restart-unplug"}) {
             if (given.count(option) != 0) {
                 error = std::string(option) + " is for the Equinox models " + kEquinoxPci2Model + " and " +
                         kEquinoxPci3Model;
@@ -236,6 +237,7 @@ bool parsePadSimOptions(const std::vector<std::string>& args, PadSimOptions& opt
             if (ok) options.typeLetter = text;
         } else if (arg == "--segment-size") ok = number(0, 60000, options.segmentSize);
         else if (arg == "--transfers-dir") ok = value(options.transfersDir);
+        else if (arg == "--restart-unplug") options.restartUnplug = true;
         else if (arg == "--param") {
             ok = value(text);
             const auto equals = text.find('=');
@@ -313,6 +315,8 @@ std::string padSimUsage() {
            "                          and a last \"HN\" one (0: one frame each; the default)\n"
            "  --transfers-dir DIR     each transfer's files are also kept in DIR/1, DIR/2 ... (LALL deletes\n"
            "                          only those in --files-dir)\n"
+           "  --restart-unplug        while it restarts the pad is unplugged, as a USB pad is: the comN link\n"
+           "                          goes, and a new pseudo-terminal takes its place when it is back\n"
            "  The \"PACKINGLIST\" file names the files, one per line, each line ending in LF (a CR before\n"
            "  the LF is ignored); the pad asks for them with \"R\" NAME in that order and restarts after the\n"
            "  last. Every deviation from the protocol is a line \"violation: ...\" and is counted.\n"

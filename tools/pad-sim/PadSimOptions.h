@@ -66,6 +66,7 @@ struct PadSimOptions {
     std::optional<std::string> keyCheckSum = std::string("7A3D90C1;Usage=DATADECDIR");
     uint32_t segmentSize = 0;
     std::string transfersDir;
+    bool restartUnplug = false;  // while it restarts the line is gone, as a USB pad's is
 
     std::vector<std::pair<std::string, std::string>> parameters;  // preset "G.I" = value
 
