@@ -279,15 +279,19 @@ else
     if [ -f "$f" ] && [ "${f##*/}" != parameters.txt ]; then printf '  %-22s %6s bytes\n' "${f##*/}" "$(wc -c <"$f")"; fi
   done
   if [ -s "$WORK/pad/parameters.txt" ]; then echo "  parameters: $(tr '\n' ' ' <"$WORK/pad/parameters.txt")"; fi
+  # The simulator checks every frame the loader sent; its summary counts the deviations.
+  grep -E '^(violation: |summary: )' "$WORK/pad.out" | sed 's/^/  pad | /' || true
 fi
+# Any deviation the simulator saw fails the demo, as one the server saw does.
+PAD_VIOLATIONS=$(grep -c '^violation: ' "$WORK/pad.out" || true)
 if [ "$GUI" = 1 ]; then
   echo "== The window closed with exit status $STATUS."
 elif [ "$STATUS" != 0 ]; then
   echo "== The load failed (exit status $STATUS); the last lines of the pad's and the server's logs:"
   tail -n 12 "$WORK/pad.out" | sed 's/^/  pad | /'
   tail -n 12 "$WORK/server.err" | sed 's/^/  server | /'
-elif [ -n "$VIOLATIONS" ]; then
-  echo "== The load ended with exit status 0 but broke the wire format (above); the demo fails."
+elif [ -n "$VIOLATIONS" ] || [ "${PAD_VIOLATIONS:-0}" != 0 ]; then
+  echo "== The load ended with exit status 0 but broke a wire format (above); the demo fails."
   STATUS=1
 else
   echo "== Done: the load ended with exit status 0."

@@ -46,8 +46,9 @@ struct ServedOperation {
 class LoadRig {
 public:
     explicit LoadRig(const PadSetup& pad = {}, const std::vector<std::string>& serverArgs = {});
-    // Every operation the server recorded must be free of violations: the
-    // loader sends the wire format exactly, whatever the server or pad did.
+    // Every operation the server recorded must be free of violations, and an
+    // RBA pad simulator must have seen none (its summary says "violations: 0"):
+    // the loader sends both wire formats exactly, whatever the server or pad did.
     ~LoadRig();
     LoadRig(const LoadRig&) = delete;
     LoadRig& operator=(const LoadRig&) = delete;
@@ -106,6 +107,7 @@ private:
     std::unique_ptr<PadSimProcess> pad_;
     bool serverStopped_ = false;
     std::atomic<bool> padStopped_{false};
+    std::atomic<bool> padKilled_{false};
 };
 
 }  // namespace korvane::test

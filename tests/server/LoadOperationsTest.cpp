@@ -63,9 +63,7 @@ enum class Operation { requestLoad, fetchApplication, fetchFile };
 
 bool run(Load& load, Operation operation) {
     switch (operation) {
-    case Operation::requestLoad:
-        load.job.deviceInfo.padModel = "iPP350";
-        return load.client.RequestLoad();
+    case Operation::requestLoad: return load.client.RequestLoad();
     case Operation::fetchApplication:
         load.job.deviceInfo.padModel = ServerProcess::kModel;
         return load.client.FetchApplication(false);
@@ -278,7 +276,6 @@ TEST_F(LoadOperations, MutualChallenge) {
         SCOPED_TRACE(c.name);
         ServerProcess server(c.args);
         Load load(server.port());
-        load.job.deviceInfo.padModel = "iPP350";
         ChallengeCipher cipher;
         ASSERT_TRUE(cipher.Initialise(c.clientSecret));
         load.client.setChallengeCipher(cipher);

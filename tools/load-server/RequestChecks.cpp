@@ -30,11 +30,6 @@ bool isPrintedDecimal(std::string_view text, bool allowSign, int64_t& value) {
     return true;
 }
 
-bool isDigitsAndDashes(std::string_view text) {
-    return !text.empty() &&
-           std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || c == '-'; });
-}
-
 // The header lines without their line ends; each one not ended by CR LF, or
 // with a CR inside, is a violation. The blank line is checked and left out.
 std::vector<std::string_view> headerLines(std::string_view message, std::size_t headerLength, Violations& violations) {
@@ -187,11 +182,6 @@ void checkValues(const std::vector<Item>& items, const RequestContext& context, 
         if (std::count(versions->begin(), versions->end(), '|') != 1)
             violations.push_back("PP_APP_VER " + quoted(*versions) + " is not VERSION|SECOND-IDENTIFIER");
     }
-    if (const std::string* serial = value("PP_KVRN_SN"); serial != nullptr && !isDigitsAndDashes(*serial))
-        violations.push_back("PP_KVRN_SN " + quoted(*serial) + " is not digits and dashes");
-    for (const char* key : {"PP_MODEL", "PP_FILENAME", "PP_KVRN_DEV_ID", "PP_OUTCOME"})
-        if (const std::string* text = value(key); text != nullptr && text->empty())
-            violations.push_back(std::string("item ") + key + " is empty");
 }
 
 }  // namespace
