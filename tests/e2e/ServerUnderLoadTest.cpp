@@ -97,12 +97,15 @@ TEST(ServerUnderLoad, AHundredLoadersAtOnceAreAllServedAndRecordedWithoutAViolat
     for (std::thread& client : clients) client.join();
 
     std::set<std::string> loadIds;
+    int failures = 0;
     for (int i = 0; i < kClients; ++i) {
         const ClientResult& result = results[static_cast<std::size_t>(i)];
         EXPECT_EQ(result.failure, "") << "client " << i;
         EXPECT_TRUE(result.fileIntact) << "client " << i;
+        if (!result.failure.empty()) ++failures;
         loadIds.insert(result.loadId);
     }
+    EXPECT_EQ(failures, 0) << "the server's notes:\n" << server.process().standardError();
     EXPECT_EQ(loadIds.size(), static_cast<std::size_t>(kClients));
 
     // Every load with its own outcome.

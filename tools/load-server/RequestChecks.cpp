@@ -229,8 +229,7 @@ Violations checkStatusForm(std::string_view message, std::size_t headerLength, S
                              ", not Content-Length,Last-Good-Block,Next-Block-Expected,Status,Status-Text");
 
     bool lastGoodRead = false, nextRead = false;
-    for (std::size_t i = 0; i < lines.size() && i < kLineCount * 2; ++i) {
-        const std::string_view line = lines[i];
+    for (const std::string_view line : lines) {
         for (std::size_t n = 0; n < kLineCount; ++n) {
             const std::string prefix = std::string(kNames[n]) + ": ";
             if (line.substr(0, prefix.size()) != prefix) {
