@@ -459,7 +459,10 @@ void LoadSession::noteMissingClosing(Received got) {
         violation("no status message within " + std::to_string(setup_.options.receiveTimeoutMs) + " ms");
         break;
     case Received::failed: violation("the connection failed where a status message was due"); break;
-    default: break;  // the server is stopping, or the message was unreadable
+    case Received::headerTooLong:
+    case Received::badLength:
+    case Received::tooLarge: violation("an unreadable message where a status message was due"); break;
+    default: break;  // the server is stopping
     }
 }
 
