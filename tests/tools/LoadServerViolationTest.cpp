@@ -322,7 +322,7 @@ TEST(LoadServerViolations, EachDeviationOfAStatusMessageOrTheCloseIsRecorded) {
              client.send(kSuccessClose);
              client.send(kSuccessClose);
          },
-         "follow a message"},
+         "a message after the closing status"},
     };
     ScriptedClient script(server);
     for (const auto& c : cases) {
