@@ -240,6 +240,16 @@ echo "== Loads the server recorded"
 "$SERVER" --show-loads "$WORK/loads.db" | columns load_id model app_version previous_app_version outcome reports
 echo "== Operations it served, in order"
 "$SERVER" --show-operations "$WORK/loads.db" | columns operation_id request subject response_status blocks_sent
+# The server checks every byte the loader sent; any deviation fails the demo.
+VIOLATIONS=$("$SERVER" --show-operations "$WORK/loads.db" | awk -F '\t' '
+  NR == 1 { for (i = 1; i <= NF; i++) if ($i == "violations") v = i; next }
+  v && $v != "" { print "  operation " $1 ": " $v }')
+if [ -n "$VIOLATIONS" ]; then
+  echo "== The server saw the loader break the wire format:"
+  echo "$VIOLATIONS"
+else
+  echo "== The server saw no violation of the wire format."
+fi
 if [ "$VERIFONE" = 1 ]; then
   echo "== What the pad was told, and the runs of ddl.exe (the stand-in)"
   grep -E '^(download mode: |Z8: |violation: |summary: )' "$WORK/pad.out" | sed 's/^/  pad | /' || true
@@ -269,13 +279,20 @@ else
     if [ -f "$f" ] && [ "${f##*/}" != parameters.txt ]; then printf '  %-22s %6s bytes\n' "${f##*/}" "$(wc -c <"$f")"; fi
   done
   if [ -s "$WORK/pad/parameters.txt" ]; then echo "  parameters: $(tr '\n' ' ' <"$WORK/pad/parameters.txt")"; fi
+  # The simulator checks every frame the loader sent; its summary counts the deviations.
+  grep -E '^(violation: |summary: )' "$WORK/pad.out" | sed 's/^/  pad | /' || true
 fi
+# Any deviation the simulator saw fails the demo, as one the server saw does.
+PAD_VIOLATIONS=$(grep -c '^violation: ' "$WORK/pad.out" || true)
 if [ "$GUI" = 1 ]; then
   echo "== The window closed with exit status $STATUS."
 elif [ "$STATUS" != 0 ]; then
   echo "== The load failed (exit status $STATUS); the last lines of the pad's and the server's logs:"
   tail -n 12 "$WORK/pad.out" | sed 's/^/  pad | /'
   tail -n 12 "$WORK/server.err" | sed 's/^/  server | /'
+elif [ -n "$VIOLATIONS" ] || [ "${PAD_VIOLATIONS:-0}" != 0 ]; then
+  echo "== The load ended with exit status 0 but broke a wire format (above); the demo fails."
+  STATUS=1
 else
   echo "== Done: the load ended with exit status 0."
 fi

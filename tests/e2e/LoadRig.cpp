@@ -49,10 +49,27 @@ LoadRig::LoadRig(const PadSetup& pad, const std::vector<std::string>& serverArgs
                                      "--install-time", "200",     "--restart-time",    "100",
                                      "--reboot-time",  "100",     "--parameters-file", folder_.file("parameters.txt")};
     for (const std::string& param : pad.params) args.insert(args.end(), {"--param", param});
-    for (const std::string& fault : pad.faults) args.insert(args.end(), {"--fault", fault});
+    rbaPad_ = pad.model.rfind("L5300", 0) != 0 && pad.model != "Vx805" && pad.model != "P400";
+    for (const std::string& fault : pad.faults) {
+        args.insert(args.end(), {"--fault", fault});
+        if (fault.rfind("noise=", 0) == 0) noisyLine_ = true;
+    }
     args.insert(args.end(), pad.extra.begin(), pad.extra.end());
     pad_ = std::make_unique<PadSimProcess>(args);
     if (!pad_->ready()) throw std::runtime_error("korvane-pad-sim did not start: " + pad_->output());
+}
+
+LoadRig::~LoadRig() {
+    for (const ServedOperation& operation : operations())
+        if (!operation.violations.empty())
+            ADD_FAILURE() << "the load server saw violations in " << operation.request << " " << operation.subject
+                          << ": " << operation.violations;
+    if (padKilled_ || noisyLine_ || !rbaPad_) return;  // no summary from a killed simulator; noise makes its own deviations
+    // The RBA pad's summary; the Equinox and Verifone tests judge their pads'
+    // violations themselves, as some of them put the wrong pad on the line.
+    const std::string log = padLog();
+    if (log.find(", violations: ") != std::string::npos && log.find(", violations: 0\n") == std::string::npos)
+        ADD_FAILURE() << "the RBA pad simulator saw violations:\n" << log;
 }
 
 LoadRun LoadRig::korvaneLoad(const std::vector<std::string>& args, int timeoutMs) {
@@ -91,7 +108,7 @@ std::vector<ServedOperation> LoadRig::operations() {
     std::vector<ServedOperation> served;
     for (std::size_t row = 0; row < table.rows.size(); ++row)
         served.push_back({table.at(row, "request"), table.at(row, "subject"), table.at(row, "response_status"),
-                          table.at(row, "response_error")});
+                          table.at(row, "response_error"), table.at(row, "violations")});
     return served;
 }
 
@@ -170,6 +187,7 @@ std::string LoadRig::sampleFile(const std::string& model) const { return package
 
 void LoadRig::killPad() {
     if (padStopped_.exchange(true)) return;
+    padKilled_ = true;
     pad_->process->signal(SIGKILL);
 }
 

@@ -37,6 +37,7 @@ struct ServedOperation {
     std::string subject;  // model, file name, or "load N: OUTCOME"
     std::string status;
     std::string error;
+    std::string violations;  // how the loader broke the wire format; empty when it did not
 };
 
 // A whole load on one machine: the reference load server with the sample
@@ -45,6 +46,12 @@ struct ServedOperation {
 class LoadRig {
 public:
     explicit LoadRig(const PadSetup& pad = {}, const std::vector<std::string>& serverArgs = {});
+    // Every operation the server recorded must be free of violations, and an
+    // RBA pad simulator must have seen none (its summary says "violations: 0"):
+    // the loader sends both wire formats exactly, whatever the server or pad did.
+    ~LoadRig();
+    LoadRig(const LoadRig&) = delete;
+    LoadRig& operator=(const LoadRig&) = delete;
 
     // korvane-load with `args`, the procedure waits shortened, until it ends.
     // It runs in `loadDirectory` (empty: the test's own) with `loadEnv` on
@@ -100,6 +107,9 @@ private:
     std::unique_ptr<PadSimProcess> pad_;
     bool serverStopped_ = false;
     std::atomic<bool> padStopped_{false};
+    std::atomic<bool> padKilled_{false};
+    bool noisyLine_ = false;
+    bool rbaPad_ = true;  // the Equinox and Verifone tests judge their pads themselves  // the simulator's own noise damages frames: its violations are no loader's
 };
 
 }  // namespace korvane::test

@@ -106,6 +106,15 @@ std::string requestReceived(ServerProcess& server) {
     return std::regex_search(trace, m, request) ? m[1].str() : std::string("(no request)");
 }
 
+// Every violation of the wire format the server recorded, one line per operation that had any.
+std::string violationsOf(const Table& operations) {
+    std::string lines;
+    for (std::size_t row = 0; row < operations.rows.size(); ++row)
+        if (!operations.at(row, "violations").empty())
+            lines += operations.at(row, "request") + ": " + operations.at(row, "violations") + "\n";
+    return lines;
+}
+
 const std::string kContinue = " Success OK_TO_CONTINUE";
 const std::string kClosedWell = "-1/-1 Success LOAD SUCCESSFUL";
 
@@ -160,6 +169,7 @@ TEST_F(LoadOperations, RequestLoadRegistersTheLoadAndReportLoadStatusRecordsItsO
     EXPECT_EQ(load.client.LastErrorText(), "Unknown Load Identifier 999999");
 
     const Table operations = server.waitForOperations(3);
+    EXPECT_EQ(violationsOf(operations), "");
     EXPECT_EQ(statusesReceived(server),
               (std::vector<std::string>{kClosedWell, kClosedWell, "-1/-1 Error Unknown Load Identifier 999999"}));
     EXPECT_EQ(operations.at(0, "request"), "PP_LOAD");
@@ -195,7 +205,7 @@ TEST_F(LoadOperations, FetchesFillTheJobBlockByBlock) {
                                             "Challenge Received.", "Downloading block 1", "Downloading block 2 of 3",
                                             "Downloading block 3 of 3"}));
     }
-    server.waitForOperations(2);
+    EXPECT_EQ(violationsOf(server.waitForOperations(2)), "");
     // Each block but the last is acknowledged; the last is followed by the closing status.
     EXPECT_EQ(statusesReceived(server),
               (std::vector<std::string>{"0/1" + kContinue, "1/2" + kContinue, kClosedWell, "0/1" + kContinue,
@@ -209,7 +219,7 @@ TEST_F(LoadOperations, ARenegotiationTheServerAsksForInADownloadIsCarriedOutAndT
         Load load(server.port());
         ASSERT_TRUE(run(load, Operation::fetchFile)) << load.client.LastErrorText();
         EXPECT_EQ(load.fileText(), ServerProcess::fileBytes());
-        server.waitForOperations(1);
+        EXPECT_EQ(violationsOf(server.waitForOperations(1)), "");
         EXPECT_EQ(statusesReceived(server).back(), kClosedWell);
     }
 }
@@ -221,6 +231,7 @@ TEST_F(LoadOperations, OneBlockOfExactlyTheFileLengthCompletesWithoutABlockAckno
     EXPECT_EQ(load.fileText(), ServerProcess::fileBytes());
     const Table operations = server.waitForOperations(1);
     EXPECT_EQ(operations.at(0, "blocks_sent"), "1");
+    EXPECT_EQ(violationsOf(operations), "");
     EXPECT_EQ(statusesReceived(server), (std::vector<std::string>{"0/1" + kContinue, kClosedWell}));
 }
 
@@ -271,6 +282,9 @@ TEST_F(LoadOperations, MutualChallenge) {
         const bool done = load.client.RequestLoad();
         const Table operations = server.waitForOperations(1);
         EXPECT_NE(requestReceived(server).find(c.requestPart), std::string::npos) << requestReceived(server);
+        // The loader's own bytes are right in every case; only another secret makes its answer wrong.
+        if (c.clientSecret == std::string(kSecret)) EXPECT_EQ(violationsOf(operations), "");
+        else EXPECT_NE(violationsOf(operations).find("does not answer the challenge"), std::string::npos);
         if (c.accepted) {
             EXPECT_TRUE(done) << load.client.LastErrorText();
             EXPECT_FALSE(load.job.loadReport.loadIdentifier.empty());
@@ -312,6 +326,7 @@ TEST_F(LoadOperations, RefusalsAndMissingItemsFailAndAreSentBackAsTheClosingStat
         EXPECT_FALSE(run(load, c.operation));
         EXPECT_EQ(load.client.LastErrorText(), c.text);
         const Table operations = server.waitForOperations(1);
+        EXPECT_EQ(violationsOf(operations), "");
         const std::vector<std::string> statuses = statusesReceived(server);
         ASSERT_FALSE(statuses.empty());
         EXPECT_EQ(statuses.back(), "-1/-1 Error " + c.text);
@@ -339,6 +354,7 @@ TEST_F(LoadOperations, BlocksOutOfSequenceAreAskedForAgainFiveTimesAtMost) {
         EXPECT_EQ(load.fileText(), ServerProcess::fileBytes());
         const Table operations = server.waitForOperations(1);
         EXPECT_EQ(operations.at(0, "blocks_resent"), "1");
+        EXPECT_EQ(violationsOf(operations), "");
         EXPECT_EQ(statusesReceived(server), (std::vector<std::string>{"0/1" + kContinue, "1/2" + kContinue,
                                                                       "1/2" + kContinue, "2/3" + kContinue,
                                                                       kClosedWell}));
@@ -349,7 +365,7 @@ TEST_F(LoadOperations, BlocksOutOfSequenceAreAskedForAgainFiveTimesAtMost) {
         EXPECT_FALSE(run(load, Operation::fetchFile));
         EXPECT_EQ(load.client.LastErrorText(), "Transmission Errors resulted in too many retries.");
         EXPECT_EQ(load.fileText(), ServerProcess::fileBytes().substr(0, kBlockSize));
-        server.waitForOperations(1);
+        EXPECT_EQ(violationsOf(server.waitForOperations(1)), "");
         std::vector<std::string> expected = {"0/1" + kContinue};
         expected.insert(expected.end(), 6, "1/2" + kContinue);
         expected.push_back("-1/-1 Error Transmission Errors resulted in too many retries.");
@@ -371,6 +387,7 @@ TEST_F(LoadOperations, CancelEndsTheDownloadWhenTheNextBlockArrivesWithoutStorin
     EXPECT_EQ(load.posted.back(), "Canceling...");
     const Table operations = server.waitForOperations(1);
     EXPECT_EQ(operations.at(0, "blocks_sent"), "2");
+    EXPECT_EQ(violationsOf(operations), "");
     EXPECT_EQ(statusesReceived(server), (std::vector<std::string>{"0/1" + kContinue, "1/2" + kContinue,
                                                                   "-1/-1 Error User canceled file download."}));
 }

@@ -87,7 +87,7 @@ protected:
     // The count of the summary line, -1 without one.
     static int violationsIn(const std::string& log) {
         std::smatch match;
-        if (!std::regex_search(log, match, std::regex("summary: .*, ([0-9]+) violations\n"))) return -1;
+        if (!std::regex_search(log, match, std::regex("summary: .*, violations: ([0-9]+)\n"))) return -1;
         return std::stoi(match[1]);
     }
 
@@ -211,7 +211,7 @@ TEST_F(EquinoxSimTest, TakesTwoTransfersAskingInListOrderAndRestartsAfterEach) {
         ASSERT_NE(found, std::string::npos) << "missing or out of order: " << line << "\n" << log;
         at = found + line.size();
     }
-    EXPECT_NE(log.find(", 2 transfers, 4 files received, 0 violations\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(", 2 transfers, 4 files received, violations: 0\n"), std::string::npos) << log;
 }
 
 TEST_F(EquinoxSimTest, RestartUnplugTakesTheLineAwayAndComesBackOnANewOne) {

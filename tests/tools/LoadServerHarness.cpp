@@ -226,6 +226,16 @@ void RawTlsClient::close() {
     fd_ = -1;
 }
 
+void RawTlsClient::abandon() {
+    if (ssl_ != nullptr) {
+        SSL_set_quiet_shutdown(ssl_, 1);
+        SSL_free(ssl_);
+        ssl_ = nullptr;
+    }
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}
+
 std::string hexUpper(std::string_view bytes) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
     std::string text;

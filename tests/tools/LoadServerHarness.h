@@ -97,6 +97,8 @@ public:
     int handshakes() const { return handshakes_; }
     int applicationRecords() const { return applicationRecords_; }
     void close();
+    // Closes the socket without close_notify, as a crashed client would.
+    void abandon();
 
 private:
     bool fill();

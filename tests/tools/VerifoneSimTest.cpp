@@ -54,7 +54,7 @@ protected:
 
     static int violationsIn(const std::string& log) {
         std::smatch match;
-        if (!std::regex_search(log, match, std::regex("summary: .*, ([0-9]+) violations\n"))) return -1;
+        if (!std::regex_search(log, match, std::regex("summary: .*, violations: ([0-9]+)\n"))) return -1;
         return std::stoi(match[1]);
     }
 

@@ -27,6 +27,7 @@ public:
         std::string responseStatus, responseError;  // what the server answered
         int64_t blocksSent = 0, blocksResent = 0;
         std::string closingStatus, closingText;     // the client's last status message, if any
+        std::string violations;                     // how the client broke the wire format; empty when it did not
     };
 
     LoadRecordStore() = default;

@@ -48,7 +48,7 @@ void LoadServer::reapFinished() {
 }
 
 bool LoadServer::run(int stopFd) {
-    const ServerSetup setup{options_, key_, store_, packages_, trace_};
+    const ServerSetup setup{options_, key_, store_, packages_, trace_, challenges_};
     bool healthy = true;
     while (true) {
         int clientFd = -1;

@@ -11,6 +11,7 @@
 #include "tools/load-server/LoadRecordStore.h"
 #include "tools/load-server/LoadServerOptions.h"
 #include "tools/load-server/PackageFolder.h"
+#include "tools/load-server/RequestChecks.h"
 #include "tools/load-server/ServerTlsContext.h"
 #include "tools/load-server/ServerTrace.h"
 
@@ -51,6 +52,7 @@ private:
     LoadRecordStore store_;
     PackageFolder packages_;
     ServerTrace trace_;
+    ChallengeLedger challenges_;
     ListeningSocket listener_;
     std::atomic<bool> stopping_{false};
     std::list<Worker> workers_;

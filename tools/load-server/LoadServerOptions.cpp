@@ -202,6 +202,8 @@ bool parseLoadServerOptions(const std::vector<std::string>& args, LoadServerOpti
             }
         } else if (arg == "--trace") {
             options.trace = true;
+        } else if (arg == "--refuse-violations") {
+            options.refuseViolations = true;
         } else if (arg == "--fault") {
             if (!value(text) || !options.faults.add(text, error)) return false;
         } else {
@@ -234,7 +236,8 @@ std::string loadServerUsage() {
     return "usage: korvane-load-server --packages DIR --database FILE (--secret TEXT | --secret-file FILE)\n"
            "                           [--listen ADDRESS] [--port N] [--cert FILE --key FILE]\n"
            "                           [--block-size BYTES] [--receive-timeout MS] [--stall-limit MS]\n"
-           "                           [--challenge TEXT] [--trace] [--fault NAME[=VALUE][@REQ]]...\n"
+           "                           [--challenge TEXT] [--trace] [--refuse-violations]\n"
+           "                           [--fault NAME[=VALUE][@REQ]]...\n"
            "       korvane-load-server --show-loads FILE | --show-operations FILE\n"
            "\n"
            "  --listen ADDRESS        address to listen on (127.0.0.1)\n"
@@ -248,12 +251,16 @@ std::string loadServerUsage() {
            "  --receive-timeout MS    how long a silent client is waited for (30000)\n"
            "  --stall-limit MS        how long a stall fault holds a connection (120000)\n"
            "  --challenge TEXT        send TEXT as every challenge instead of 32 random digits\n"
-           "  --trace                 every message received and sent, on standard error\n"
+           "  --trace                 every message received and sent, and every violation, on standard error\n"
+           "  --refuse-violations     answer a request that breaks the wire format with \"Status=Error\"\n"
            "  --show-loads FILE       print the loads with their last outcome, tab-separated\n"
            "  --show-operations FILE  print every operation served, tab-separated\n"
            "\n"
            "The first line on standard output is \"listening on ADDRESS:PORT\". SIGTERM or SIGINT ends the\n"
            "server after the connections in progress have been closed.\n"
+           "\n"
+           "Every byte a client sends is checked against the wire format; each deviation is served anyway and\n"
+           "listed in the \"violations\" column of --show-operations.\n"
            "\n"
            "Fault switches (--fault, repeatable; \"@PP_APP\" and the like limit one to a request kind):\n" +
            FaultSet::describe();

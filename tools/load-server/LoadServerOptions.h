@@ -51,6 +51,7 @@ struct LoadServerOptions {
     int stallLimitMs = 120000;     // how long a stall fault keeps a connection
     std::string fixedChallenge;    // sent in place of a random challenge
     bool trace = false;
+    bool refuseViolations = false;  // answer a request that breaks the wire format with "Status=Error"
     FaultSet faults;
 };
 

@@ -87,20 +87,32 @@ void LoadSession::run() {
     case Received::message: serve(request); break;
     case Received::headerTooLong:
         operation_.request = "(unreadable)";
+        violation("a request header of more than " + std::to_string(kMaxHeaderBytes) + " bytes");
         respond(kError, "Request Header Too Long", {});
         break;
     case Received::badLength:
         operation_.request = "(unreadable)";
+        violation("a request whose Content-Length is not a decimal");
         respond(kError, "Invalid Content-Length", {});
         break;
     case Received::tooLarge:
         operation_.request = "(unreadable)";
+        violation("a request body of more than " + std::to_string(kMaxBodyBytes) + " bytes");
         respond(kError, "Request Too Large", {});
         break;
-    default: trace("no request"); return;
+    default:
+        trace("no request");
+        if (buffer_.empty()) return;
+        // Bytes came, but never a whole request: worth a record.
+        operation_.request = "(incomplete)";
+        violation("the client left a request unfinished after " + std::to_string(buffer_.size()) + " bytes");
+        connectionGone_ = true;
+        break;
     }
     if (!connectionGone_ && !closingRead_) readClosingStatus();
+    if (!connectionGone_ && closingRead_) awaitClose();
     operation_.endedAt = LoadRecordStore::now();
+    operation_.violations = joinViolations(violations_);
     if (!setup_.store.recordOperation(operation_, error)) setup_.trace.note("cannot record an operation: " + error);
 }
 
@@ -139,7 +151,13 @@ LoadSession::Received LoadSession::receive(WireMessage& message) {
                 const std::size_t total = scanner_.headerLength() + static_cast<std::size_t>(scanner_.contentLength());
                 message = parseWireMessage(std::string_view(buffer_).substr(0, total), scanner_.headerLength());
                 trace("<- " + renderForTrace(std::string_view(buffer_).substr(0, total)));
+                received_.assign(buffer_, 0, total);
+                receivedHeaderLength_ = scanner_.headerLength();
                 buffer_.erase(0, total);
+                // The client waits for an answer to every message; more bytes at once mean a wrong length.
+                if (!buffer_.empty())
+                    violation(std::to_string(buffer_.size()) + " bytes follow a message of Content-Length " +
+                              std::to_string(scanner_.contentLength()));
                 return Received::message;
             }
         }
@@ -160,7 +178,7 @@ LoadSession::Received LoadSession::receive(WireMessage& message) {
         case TlsConnection::Read::timeout: trace("client silent"); return Received::timeout;
         case TlsConnection::Read::stopped: return Received::stopped;
         case TlsConnection::Read::peerClosed: trace("client closed the connection"); return Received::closed;
-        case TlsConnection::Read::closeNotify: trace("client sent close_notify"); return Received::closed;
+        case TlsConnection::Read::closeNotify: trace("client sent close_notify"); return Received::closeNotify;
         case TlsConnection::Read::failed: trace("read failed: " + connection_.lastError()); return Received::failed;
         }
     }
@@ -172,9 +190,16 @@ void LoadSession::serve(const WireMessage& request) {
     operation_.request = request_.empty() ? "(none)" : request_;
     clientAnswer_ = setup_.key.answerFor(item(items, "CC"));
 
+    const Violations found = checkRequest(received_, receivedHeaderLength_,
+                                          RequestContext{challenge_, setup_.key.answerFor(challenge_)},
+                                          setup_.challenges);
+    for (const std::string& text : found) violation(text);
+
     std::string status = kError, error;
     Items extra;
-    if (item(items, "CR") != setup_.key.answerFor(challenge_)) {
+    if (setup_.options.refuseViolations && !found.empty()) {
+        error = "Request Breaks the Wire Format: " + found.front();
+    } else if (item(items, "CR") != setup_.key.answerFor(challenge_)) {
         error = "Challenge Response Verification Failed";
     } else if (request_ == "PP_LOAD") {
         serveLoad(items, status, error, extra);
@@ -327,6 +352,8 @@ bool LoadSession::respond(const std::string& status, const std::string& error, c
         connectionGone_ = true;
         return false;
     }
+    const bool fetch = file_ != nullptr;
+    statuses_.responseSent(sentStatus == kSuccess, fetch, fetch ? file_->bytes.size() : 0);
     return sentStatus == kSuccess;
 }
 
@@ -353,11 +380,14 @@ void LoadSession::download() {
 
     while (true) {
         WireMessage status;
-        if (receive(status) != Received::message) {
+        const Received got = receive(status);
+        if (got != Received::message) {
+            noteMissingClosing(got);
             operation_.closingStatus = kNoClosingStatus;
             connectionGone_ = true;
             return;
         }
+        checkStatus();
         int64_t next = 0;
         const bool askForBlock =
             status.header("Status") == kSuccess && status.header("Status-Text") == "OK_TO_CONTINUE" &&
@@ -391,6 +421,7 @@ void LoadSession::download() {
             connectionGone_ = true;
             return;
         }
+        statuses_.blockSent(next, numberSent, bytes.size());
         ++operation_.blocksSent;
         if (next <= blockCount) {
             if (sent[static_cast<std::size_t>(next)]) ++operation_.blocksResent;
@@ -423,11 +454,59 @@ void LoadSession::download() {
 
 void LoadSession::readClosingStatus() {
     WireMessage status;
-    if (receive(status) == Received::message) {
+    const Received got = receive(status);
+    if (got == Received::message) {
+        checkStatus();
         noteClosing(status);
     } else {
+        noteMissingClosing(got);
         operation_.closingStatus = kNoClosingStatus;
+        connectionGone_ = true;
     }
+}
+
+void LoadSession::noteMissingClosing(Received got) {
+    switch (got) {
+    case Received::closed:
+    case Received::closeNotify: violation("the client left without a closing status"); break;
+    case Received::timeout:
+        violation("no status message within " + std::to_string(setup_.options.receiveTimeoutMs) + " ms");
+        break;
+    case Received::failed: violation("the connection failed where a status message was due"); break;
+    case Received::headerTooLong:
+    case Received::badLength:
+    case Received::tooLarge: violation("an unreadable message where a status message was due"); break;
+    default: break;  // the server is stopping
+    }
+}
+
+bool LoadSession::checkStatus() {
+    StatusFields fields;
+    for (const std::string& text : checkStatusForm(received_, receivedHeaderLength_, fields)) violation(text);
+    Violations order;
+    const bool closing = statuses_.check(fields, order);
+    for (const std::string& text : order) violation(text);
+    return closing;
+}
+
+void LoadSession::awaitClose() {
+    WireMessage extra;
+    switch (receive(extra)) {
+    case Received::closeNotify: break;
+    case Received::closed: violation("the client closed the connection without close_notify"); break;
+    case Received::message: violation("a message after the closing status"); break;
+    case Received::timeout:
+        violation("the connection stayed open " + std::to_string(setup_.options.receiveTimeoutMs) +
+                  " ms after the closing status");
+        break;
+    case Received::failed: violation("the connection failed instead of close_notify"); break;
+    default: break;
+    }
+}
+
+void LoadSession::violation(const std::string& text) {
+    violations_.push_back(text);
+    trace("violation: " + text);
 }
 
 void LoadSession::noteClosing(const WireMessage& message) {

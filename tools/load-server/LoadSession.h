@@ -6,6 +6,7 @@
 
 #include "tools/load-server/LoadRecordStore.h"
 #include "tools/load-server/PackageFolder.h"
+#include "tools/load-server/RequestChecks.h"
 #include "tools/load-server/WireMessage.h"
 
 namespace korvane {
@@ -22,6 +23,7 @@ struct ServerSetup {
     LoadRecordStore& store;
     const PackageFolder& packages;
     ServerTrace& trace;
+    ChallengeLedger& challenges;
 };
 
 // One operation on one connection, as the loader drives it: challenge,
@@ -41,7 +43,7 @@ public:
     static constexpr int kHandshakeTimeoutMs = 10000;
 
 private:
-    enum class Received { message, closed, timeout, stopped, failed, headerTooLong, badLength, tooLarge };
+    enum class Received { message, closed, closeNotify, timeout, stopped, failed, headerTooLong, badLength, tooLarge };
 
     Received receive(WireMessage& message);
     std::string makeChallenge() const;
@@ -57,6 +59,12 @@ private:
     void download();
     void readClosingStatus();
     void noteClosing(const WireMessage& message);
+    // Form and place of the status message just received; true when it closes the operation.
+    bool checkStatus();
+    void noteMissingClosing(Received got);
+    // After the closing status only close_notify may come.
+    void awaitClose();
+    void violation(const std::string& text);
     void trace(const std::string& text) const;
     bool fault(const char* name) const;
 
@@ -70,6 +78,10 @@ private:
     bool connectionGone_ = false;
     bool closingRead_ = false;
     std::string buffer_;
+    std::string received_;  // the last whole message, as it came
+    std::size_t receivedHeaderLength_ = 0;
+    Violations violations_;
+    StatusSequence statuses_;
     MessageScanner scanner_{kMaxHeaderBytes};
     LoadRecordStore::Operation operation_;
 };

@@ -148,8 +148,8 @@ std::string EquinoxSimulator::summary() const {
     for (const std::string& name : pad_.arrivals())
         if (name != "PACKINGLIST") ++files;
     return "summary: " + std::to_string(messages_.size()) + " messages, " + std::to_string(pad_.transfers()) +
-           " transfers, " + std::to_string(files) + " files received, " + std::to_string(violations_.size()) +
-           " violations";
+           " transfers, " + std::to_string(files) + " files received, violations: " +
+           std::to_string(violations_.size());
 }
 
 void EquinoxSimulator::say(const std::string& line) {

@@ -4,6 +4,7 @@
 #include "tools/padpeer/PeerFrame.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <stdexcept>
 
 namespace korvane::padsim {
@@ -63,6 +64,10 @@ bool PadSimulator::start(std::string& error) {
 void PadSimulator::stop() {
     stopping_ = true;
     if (thread_.joinable()) thread_.join();
+    if (summarised_ || !line_) return;
+    summarised_ = true;
+    noteStray();
+    say(summary());
 }
 
 const std::string& PadSimulator::devicePath() const {
@@ -105,6 +110,33 @@ std::vector<std::string> PadSimulator::messages() const {
     return messages_;
 }
 
+std::vector<std::string> PadSimulator::violations() const {
+    std::lock_guard<std::mutex> guard(stateLock_);
+    return violations_;
+}
+
+std::string PadSimulator::summary() const {
+    std::lock_guard<std::mutex> guard(stateLock_);
+    return "summary: " + std::to_string(messages_.size()) + " messages, " + std::to_string(pad_.filesReceived()) +
+           " files received, violations: " + std::to_string(violations_.size());
+}
+
+void PadSimulator::violation(const std::string& what) {
+    {
+        std::lock_guard<std::mutex> guard(stateLock_);
+        violations_.push_back(what);
+    }
+    say("violation: " + what);
+}
+
+bool PadSimulator::lineIgnored() const { return dropping_ || Clock::now() < silentUntil_; }
+
+void PadSimulator::noteStray() {
+    if (stray_.empty()) return;
+    if (!lineIgnored()) violation(std::to_string(stray_.size()) + " bytes outside any frame: " + printable(stray_, 60));
+    stray_.clear();
+}
+
 void PadSimulator::say(const std::string& line) {
     if (!line.empty() && log_) log_(line);
 }
@@ -120,26 +152,75 @@ bool PadSimulator::takeFault(PadFault::Kind kind, const std::string& text) {
 
 void PadSimulator::run() {
     while (!stopping_ && line_->plugged()) {
-        const std::optional<std::string> frame = line_->readFrame(kLookMs);
+        const std::optional<LineFrame> frame = readFrame();
         if (!frame) continue;
         answerFrame(*frame, Clock::now());
     }
 }
 
-void PadSimulator::answerFrame(const std::string& frame, Clock::time_point arrived) {
+// Payload bytes below 20 travel escaped, so a second STX inside a frame is
+// the loader's fault; the frame still runs to its ETX and its check byte.
+std::optional<PadSimulator::LineFrame> PadSimulator::readFrame() {
+    for (;;) {
+        const std::optional<char> byte = line_->readByte(kLookMs);
+        if (!byte) {
+            noteStray();
+            return std::nullopt;
+        }
+        if (*byte == padpeer::kStx) break;
+        stray_ += *byte;
+        if (stopping_) return std::nullopt;
+    }
+    noteStray();
+    LineFrame frame;
+    frame.bytes = std::string(1, padpeer::kStx);
+    for (;;) {
+        const std::optional<char> byte = line_->readByte(kByteGapMs);
+        if (!byte) return frame;
+        frame.bytes += *byte;
+        if (*byte == padpeer::kEtx) {
+            const std::optional<char> check = line_->readByte(kByteGapMs);
+            if (!check) return frame;
+            frame.bytes += *check;
+            frame.complete = true;
+            return frame;
+        }
+        if (*byte == padpeer::kStx) frame.innerStx = true;
+        frame.text += *byte;
+    }
+}
+
+void PadSimulator::acknowledge(const LineFrame& frame, Clock::time_point arrived) {
+    // The loader waits for each frame's acknowledgement before it sends anything more.
+    if (line_->hasInput()) violation("more bytes came before \"" + brief(frame.text) + "\" was acknowledged");
+    pacer_.pace(frame.bytes.size() + 1, arrived);
+    line_->write(std::string(1, padpeer::kAck));
+}
+
+void PadSimulator::answerFrame(const LineFrame& frame, Clock::time_point arrived) {
     ++framesReceived_;
-    frameBytesReceived_ += static_cast<long long>(frame.size());
-    if (!padpeer::isGoodFrame(frame)) {
-        if (options_.verbose) say("bad check byte on \"" + brief(padpeer::textOf(frame)) + "\": NAK");
-        pacer_.pace(frame.size() + 1, arrived);
+    frameBytesReceived_ += static_cast<long long>(frame.bytes.size());
+    const bool ignored = lineIgnored();
+    if (frame.innerStx && !ignored) violation("an STX inside the frame \"" + brief(frame.text) + "\"");
+    if (!frame.complete || !padpeer::isGoodFrame(frame.bytes)) {
+        if (!ignored)
+            violation(frame.complete ? "bad check byte on \"" + brief(frame.text) + "\": NAK"
+                                     : "frame cut short after " + std::to_string(frame.bytes.size()) + " bytes (\"" +
+                                           brief(frame.text) + "\"): NAK");
+        pacer_.pace(frame.bytes.size() + 1, arrived);
         line_->write(std::string(1, padpeer::kNak));
+        lastChecked_.clear();
         return;
     }
-    const std::string text = padpeer::textOf(frame);
+    const std::string& text = frame.text;
     {
         std::lock_guard<std::mutex> guard(stateLock_);
         messages_.push_back(text);
     }
+    // A frame sent again because no ACK came is the same frame, not the next one.
+    if (text != lastChecked_)
+        for (const std::string& what : checks_.check(text)) violation(what);
+    lastChecked_ = text;
     if (arrived < silentUntil_) {
         say("silent (restarting): \"" + brief(text) + "\" not answered");
         return;
@@ -169,13 +250,13 @@ void PadSimulator::answerFrame(const std::string& frame, Clock::time_point arriv
     }
     if (takeFault(PadFault::Kind::nak, text)) {
         say("fault nak: \"" + brief(text) + "\" refused");
-        pacer_.pace(frame.size() + 1, arrived);
+        pacer_.pace(frame.bytes.size() + 1, arrived);
         line_->write(std::string(1, padpeer::kNak));
         return;
     }
 
-    pacer_.pace(frame.size() + 1, arrived);
-    line_->write(std::string(1, padpeer::kAck));
+    acknowledge(frame, arrived);
+    lastChecked_.clear();
     PadAnswer answer;
     {
         std::lock_guard<std::mutex> guard(stateLock_);
@@ -190,7 +271,8 @@ void PadSimulator::answerFrame(const std::string& frame, Clock::time_point arriv
 void PadSimulator::sendReply(const std::string& text, const std::string& request) {
     for (int transmission = 0; transmission < kReplyTransmissions && !stopping_; ++transmission) {
         std::string frame = padpeer::frameOf(text);
-        if (takeFault(PadFault::Kind::corruptReply, request)) {
+        const bool corrupted = takeFault(PadFault::Kind::corruptReply, request);
+        if (corrupted) {
             frame = padpeer::withBadCheck(frame);
             say(std::string("fault ") + faultName(PadFault::Kind::corruptReply) + ": \"" + brief(text) +
                 "\" sent with a wrong check byte");
@@ -198,14 +280,28 @@ void PadSimulator::sendReply(const std::string& text, const std::string& request
         pacer_.pace(frame.size(), Clock::now());
         if (!line_->write(frame)) return;
         const std::optional<char> answer = line_->readByte(kReplyAckWaitMs);
-        if (!answer) return;
-        if (*answer == padpeer::kAck) return;
-        if (*answer != padpeer::kNak) {
-            // The loader has moved on to its next frame.
-            line_->unread(*answer);
+        if (!answer) {
+            violation("reply \"" + brief(text) + "\" not acknowledged within " + std::to_string(kReplyAckWaitMs) +
+                      " ms");
             return;
         }
-        if (options_.verbose) say("reply \"" + brief(text) + "\" refused (NAK)");
+        if (*answer == padpeer::kAck) {
+            if (corrupted) violation("reply \"" + brief(text) + "\" with a wrong check byte acknowledged (ACK)");
+            return;
+        }
+        if (*answer != padpeer::kNak) {
+            line_->unread(*answer);
+            if (*answer == padpeer::kStx) {
+                violation("a new frame while the reply \"" + brief(text) + "\" awaited its acknowledgement");
+            } else {
+                char hex[8];
+                std::snprintf(hex, sizeof hex, "%02X", static_cast<unsigned char>(*answer));
+                violation("reply \"" + brief(text) + "\" answered with byte " + hex + ", neither ACK nor NAK");
+            }
+            return;
+        }
+        if (!corrupted) violation("reply \"" + brief(text) + "\" refused (NAK) although its check byte was right");
+        else if (options_.verbose) say("reply \"" + brief(text) + "\" refused (NAK)");
     }
 }
 

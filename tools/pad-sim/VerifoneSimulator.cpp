@@ -103,7 +103,7 @@ void VerifoneSimulator::stop() {
     if (peer_) peer_->stop();
     std::lock_guard<std::mutex> guard(stateLock_);
     say("summary: " + std::to_string(messages_.size()) + " messages, " + std::to_string(downloadModes_.size()) +
-        " download-mode requests, " + std::to_string(violations_.size()) + " violations");
+        " download-mode requests, violations: " + std::to_string(violations_.size()));
 }
 
 std::vector<std::string> VerifoneSimulator::messages() const {
