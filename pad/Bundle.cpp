@@ -1,5 +1,7 @@
 #include "pad/Bundle.h"
 
+#include "job/LoadJob.h"
+
 #include <cctype>
 #include <cstdio>
 
@@ -75,6 +77,15 @@ bool appendBundleEntry(ByteArray& bundle, const std::string& name, const ByteArr
     bundle.insert(bundle.end(), kBundleNameBytes - name.size(), ' ');
     bundle.insert(bundle.end(), data.begin(), data.end());
     return true;
+}
+
+bool readJobBundle(const LoadJob* job, BundleEntries& entries, std::string& whyNot) {
+    entries.clear();
+    if (job == nullptr || job->configImage == nullptr) {
+        whyNot = "No bundle to unpack.";
+        return false;
+    }
+    return readBundle(*job->configImage, entries, whyNot);
 }
 
 }  // namespace korvane

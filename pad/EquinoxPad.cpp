@@ -106,18 +106,10 @@ bool EquinoxPad::awaitRestart() {
 }
 
 bool EquinoxPad::unpackBundle() {
-    LoadJob* job = owner();
-    files_.clear();
-    if (job == nullptr || job->configImage == nullptr) {
-        setLastErrorText("No bundle to unpack.");
-        return false;
-    }
     std::string whyNot;
-    if (!readBundle(*job->configImage, files_, whyNot)) {
-        setLastErrorText(whyNot);
-        return false;
-    }
-    return true;
+    if (readJobBundle(owner(), files_, whyNot)) return true;
+    setLastErrorText(whyNot);
+    return false;
 }
 
 int EquinoxPad::fail(const std::string& resultText) {

@@ -54,18 +54,10 @@ VerifonePad::~VerifonePad() = default;
 int VerifonePad::loadPackingList() { return 0; }
 
 bool VerifonePad::unpackBundle() {
-    LoadJob* job = owner();
-    files_.clear();
-    if (job == nullptr || job->configImage == nullptr) {
-        setLastErrorText("No bundle to unpack.");
-        return false;
-    }
     std::string whyNot;
-    if (!readBundle(*job->configImage, files_, whyNot)) {
-        setLastErrorText(whyNot);
-        return false;
-    }
-    return true;
+    if (readJobBundle(owner(), files_, whyNot)) return true;
+    setLastErrorText(whyNot);
+    return false;
 }
 
 std::string VerifonePad::evoloadCommandLine(int portNumber, bool usbConnection) {

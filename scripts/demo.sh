@@ -8,6 +8,8 @@
 set -eu
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD_DIR=${BUILD_DIR:-$ROOT/build}
+# Absolute: the demo runs its programs from a folder of its own.
+if [ -d "$BUILD_DIR" ]; then BUILD_DIR=$(cd "$BUILD_DIR" && pwd); fi
 
 usage() {
   echo "usage: demo.sh [--gui] [--installed] [--model CAPTION]   (CAPTION: a model button, default \"Ingenico iPP350\")" >&2

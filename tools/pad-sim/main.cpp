@@ -7,6 +7,7 @@
 #include "tools/padpeer/PtyPeer.h"
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <poll.h>
@@ -70,47 +71,38 @@ int main(int argc, char** argv) {
         print(settings);
     };
 
+    // Every family runs alike until SIGINT or SIGTERM; `afterStop` says what
+    // the family has to add before the last line. Gives the exit status.
+    auto runUntilTerminated = [&](auto& simulator, const std::function<void()>& afterStop) {
+        if (!simulator.start(error)) {
+            std::fprintf(stderr, "korvane-pad-sim: %s\n", error.c_str());
+            return 1;
+        }
+        announceNoise();
+        awaitTermination(stopFd);
+        simulator.stop();  // an Equinox or Verifone pad logs what was still owed and its summary
+        if (noise) print(noise->summary());
+        afterStop();
+        print("pad stopped");
+        return 0;
+    };
+
     if (isVerifoneModel(options.model)) {
         VerifoneSimulator simulator(options, print);
-        if (!simulator.start(error)) {
-            std::fprintf(stderr, "korvane-pad-sim: %s\n", error.c_str());
-            return 1;
-        }
-        announceNoise();
-        awaitTermination(stopFd);
-        simulator.stop();
-        if (noise) print(noise->summary());
-        print("pad stopped");
-        return 0;
+        return runUntilTerminated(simulator, [] {});
     }
-
     if (isEquinoxModel(options.model)) {
         EquinoxSimulator simulator(options, print);
-        if (!simulator.start(error)) {
-            std::fprintf(stderr, "korvane-pad-sim: %s\n", error.c_str());
-            return 1;
-        }
-        announceNoise();
-        awaitTermination(stopFd);
-        simulator.stop();  // logs what was still owed and the summary
-        if (noise) print(noise->summary());
-        print("pad stopped");
-        return 0;
+        return runUntilTerminated(simulator, [] {});
     }
-
     PadSimulator simulator(options, print);
-    if (!simulator.start(error)) {
-        std::fprintf(stderr, "korvane-pad-sim: %s\n", error.c_str());
-        return 1;
-    }
-    announceNoise();
-    awaitTermination(stopFd);
-    simulator.stop();
-    if (noise) print(noise->summary());
-    const std::string listing = simulator.parameterListing();
-    std::lock_guard<std::mutex> guard(outputLock);
-    std::printf("parameters at exit:%s\n", listing.empty() ? " none" : "");
-    if (!listing.empty()) std::fputs(listing.c_str(), stdout);
-    std::printf("pad stopped\n");
-    return 0;
+    return runUntilTerminated(simulator, [&] {
+        const std::string listing = simulator.parameterListing();
+        print(std::string("parameters at exit:") + (listing.empty() ? " none" : ""));
+        if (!listing.empty()) {
+            std::lock_guard<std::mutex> guard(outputLock);
+            std::fputs(listing.c_str(), stdout);
+            std::fflush(stdout);
+        }
+    });
 }
