@@ -48,6 +48,8 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
         ::dup2(out, 1);
         ::dup2(err, 2);
         ::setpgid(0, 0);
+        // A test may ignore SIGPIPE for its own sockets; the program starts as a shell would start it.
+        std::signal(SIGPIPE, SIG_DFL);
         if (!options.workingDirectory.empty() && ::chdir(options.workingDirectory.c_str()) != 0) ::_exit(126);
         for (const auto& [name, value] : options.env) {
             if (value) ::setenv(name.c_str(), value->c_str(), 1);
