@@ -29,6 +29,19 @@ trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM HUP
 
+# One file that runs on a bare Windows: a 64-bit console program whose imports
+# are all Windows' own DLLs (the C and C++ runtimes are linked in).
+EXE=$WINDOWS_BUILD/app/cli/korvane-load.exe
+file "$EXE" | grep -q "PE32+ executable (console) x86-64" || { file "$EXE" >&2; exit 1; }
+imports=$(x86_64-w64-mingw32-objdump -p "$EXE" | sed -n 's/^\tDLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)
+for dll in $imports; do
+  case "$dll" in
+    kernel32.dll|advapi32.dll|ws2_32.dll|msvcrt.dll|user32.dll|crypt32.dll) ;;
+    *) echo "test-windows.sh: korvane-load.exe needs $dll, which Windows does not bring" >&2; exit 1 ;;
+  esac
+done
+echo "== korvane-load.exe: PE32+ console program, imports $(echo $imports)"
+
 started=$(date +%s)
 echo "== Wine prefix in $WINEPREFIX ($(wine --version 2>/dev/null))"
 wineboot -i >"$TEST_TMP/wineboot.log" 2>&1 || { cat "$TEST_TMP/wineboot.log" >&2; exit 1; }
