@@ -1,5 +1,6 @@
 #include "server/ChallengeCipher.h"
 #include "server/SecurityInterface.h"
+#include "server/posix/SecurityCredential.h"
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
@@ -82,14 +83,15 @@ TEST(ChallengeCipher, FailsAndHoldsNothingWithoutTheLegacyProvider) {
 TEST(SecurityInterface, ClientContextAllowsTls10To12WithoutVerification) {
     SecurityInterface security;
     ASSERT_TRUE(security.Initialise());
-    SSL_CTX* context = security.CredentialHandle();
+    ASSERT_NE(security.CredentialHandle(), nullptr);
+    SSL_CTX* context = security.CredentialHandle()->context;
     ASSERT_NE(context, nullptr);
     EXPECT_EQ(SSL_CTX_get_min_proto_version(context), TLS1_VERSION);
     EXPECT_EQ(SSL_CTX_get_max_proto_version(context), TLS1_2_VERSION);
     EXPECT_EQ(SSL_CTX_get_security_level(context), 0);
     EXPECT_EQ(SSL_CTX_get_verify_mode(context), SSL_VERIFY_NONE);
     EXPECT_TRUE(security.Initialise()) << "a second start keeps the credential";
-    EXPECT_EQ(security.CredentialHandle(), context);
+    EXPECT_EQ(security.CredentialHandle()->context, context);
     security.Release();
     security.Release();
     EXPECT_EQ(security.CredentialHandle(), nullptr);
