@@ -233,6 +233,22 @@ TEST_F(SecureChannelWin32Test, APinnedCertificateOpensAndAnotherIsRefusedBeforeA
     EXPECT_NE(channel.LastErrorText().find(peer().fingerprint), std::string::npos) << channel.LastErrorText();
 }
 
+TEST(SecurityInterfaceWin32, StartsTheSchannelCredentialOnceAndReleasesNothingTwice) {
+    SecurityInterface security;
+    EXPECT_EQ(security.CredentialHandle(), nullptr);
+    ASSERT_TRUE(security.Initialise());
+    SecurityCredential* credential = security.CredentialHandle();
+    ASSERT_NE(credential, nullptr);
+    EXPECT_TRUE(security.Initialise()) << "a second start keeps the credential";
+    EXPECT_EQ(security.CredentialHandle(), credential);
+    security.Release();
+    security.Release();
+    EXPECT_FALSE(security.isReady());
+    EXPECT_EQ(security.CredentialHandle(), nullptr);
+    ASSERT_TRUE(security.Initialise()) << "loads the package again after a release";
+    security.Release();
+}
+
 TEST(SecureChannelWin32, DisconnectOnANeverOpenedObjectDoesNothing) {
     SecureChannel channel;
     channel.Disconnect();
