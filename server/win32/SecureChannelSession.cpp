@@ -253,11 +253,12 @@ int SecureChannel::ReceiveAndDecrypt(std::size_t& bytesAppended, std::string& te
 
     for (;;) {
         if (!pendingData_.empty()) {
-            // More than the buffer cannot come from a conforming server; the rest is dropped.
+            // More than the buffer holds cannot come from a conforming server;
+            // what does not fit stays pending for the next pass, not lost.
             const std::size_t count = std::min(pendingData_.size(), input.size() - filled);
             std::memcpy(input.data() + filled, pendingData_.data(), count);
             filled += count;
-            pendingData_.clear();
+            pendingData_.erase(0, count);
         }
         if (filled == 0 || (decrypted && status == SEC_E_INCOMPLETE_MESSAGE)) {
             const int count = session.contextValid
@@ -311,9 +312,9 @@ int SecureChannel::ReceiveAndDecrypt(std::size_t& bytesAppended, std::string& te
                 return kRenegotiationFailed;
             }
             if (session.pinRefuses()) return kRenegotiationFailed;
-            const std::size_t count = std::min(handedBack.size(), input.size());
-            std::memcpy(input.data(), handedBack.data(), count);
-            filled = count;
+            // What came behind the new handshake is the next input, like pending data.
+            filled = 0;
+            pendingData_ = std::move(handedBack);
             continue;
         }
         if (filled == 0) return kDataAppended;
