@@ -32,14 +32,22 @@ TcpSocket::~TcpSocket() {
 }
 
 int TcpSocket::lookUpIpv4(const std::string& hostName, uint32_t& addressNetworkOrder) {
+    // LookUp may run before any socket object has started Winsock; the
+    // start-up is counted, so a nested pair costs nothing inside Connect.
+    WSADATA startup{};
+    const int started = WSAStartup(kWinsockVersion, &startup);
+    int result = 0;
     const hostent* entry = gethostbyname(hostName.c_str());
     if (entry == nullptr) {
         const int error = WSAGetLastError();
-        return error != 0 ? error : WSAHOST_NOT_FOUND;
+        result = error != 0 ? error : WSAHOST_NOT_FOUND;
+    } else if (entry->h_addrtype != AF_INET || entry->h_length != 4 || entry->h_addr_list[0] == nullptr) {
+        result = WSANO_DATA;
+    } else {
+        std::memcpy(&addressNetworkOrder, entry->h_addr_list[0], sizeof addressNetworkOrder);
     }
-    if (entry->h_addrtype != AF_INET || entry->h_length != 4 || entry->h_addr_list[0] == nullptr) return WSANO_DATA;
-    std::memcpy(&addressNetworkOrder, entry->h_addr_list[0], sizeof addressNetworkOrder);
-    return 0;
+    if (started == 0) WSACleanup();
+    return result;
 }
 
 bool TcpSocket::createSocket() {

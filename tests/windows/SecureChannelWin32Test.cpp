@@ -70,6 +70,16 @@ protected:
     }
 };
 
+// The diagnosis looks names up before any socket object has started Winsock.
+TEST(TcpSocketWin32, LookUpWorksWithoutASocketObject) {
+    std::string address, error;
+    EXPECT_TRUE(TcpSocket::LookUp("127.0.0.1", address, error)) << error;
+    EXPECT_EQ(address, "127.0.0.1");
+    EXPECT_FALSE(TcpSocket::LookUp("no-such-host.invalid", address, error));
+    EXPECT_TRUE(error.starts_with("DNS Lookup of 'no-such-host.invalid' Failed with Error ")) << error;
+    EXPECT_EQ(error.find("Error 10093."), std::string::npos) << "Winsock was not started: " << error;
+}
+
 TEST_F(SecureChannelWin32Test, ExchangesRecordsBothWaysAndEndsWithACloseNotification) {
     SecureChannel channel;
     open(channel, "exchange");
