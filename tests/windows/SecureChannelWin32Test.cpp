@@ -80,23 +80,28 @@ TEST(TcpSocketWin32, LookUpWorksWithoutASocketObject) {
     EXPECT_EQ(error.find("Error 10093."), std::string::npos) << "Winsock was not started: " << error;
 }
 
-TEST_F(SecureChannelWin32Test, ExchangesRecordsBothWaysAndEndsWithACloseNotification) {
+TEST_F(SecureChannelWin32Test, ExchangesRecordsBothWaysAndEndsWithACloseNotificationAndOpensAgain) {
     SecureChannel channel;
-    open(channel, "exchange");
-    EXPECT_TRUE(channel.isConnected());
-    EXPECT_EQ(channel.protocolVersion(), "TLSv1.2");
-    EXPECT_FALSE(channel.cipherName().empty());
-    EXPECT_EQ(channel.serverCertificateSha256(), peer().fingerprint);
-    ASSERT_TRUE(channel.EncryptSend(tls::kClientGreeting, sizeof tls::kClientGreeting - 1)) << channel.LastErrorText();
-    std::string text = "kept:";
-    std::size_t appended = 0;
-    ASSERT_EQ(channel.ReceiveAndDecrypt(appended, text, 10000), SecureChannel::kDataAppended)
-        << channel.LastErrorText();
-    EXPECT_EQ(text, std::string("kept:") + tls::kServerGreeting);
-    EXPECT_EQ(appended, sizeof tls::kServerGreeting - 1);
-    channel.Disconnect();
-    EXPECT_FALSE(channel.isConnected());
-    EXPECT_EQ(channel.serverCertificateSha256(), "") << "nothing to tell once closed";
+    for (int opening = 1; opening <= 2; ++opening) {
+        SCOPED_TRACE("opening " + std::to_string(opening));
+        open(channel, "exchange");
+        EXPECT_TRUE(channel.isConnected());
+        EXPECT_EQ(channel.protocolVersion(), "TLSv1.2");
+        EXPECT_FALSE(channel.cipherName().empty());
+        EXPECT_EQ(channel.serverCertificateSha256(), peer().fingerprint);
+        ASSERT_TRUE(channel.EncryptSend(tls::kClientGreeting, sizeof tls::kClientGreeting - 1))
+            << channel.LastErrorText();
+        std::string text = "kept:";
+        std::size_t appended = 0;
+        ASSERT_EQ(channel.ReceiveAndDecrypt(appended, text, 10000), SecureChannel::kDataAppended)
+            << channel.LastErrorText();
+        EXPECT_EQ(text, std::string("kept:") + tls::kServerGreeting);
+        EXPECT_EQ(appended, sizeof tls::kServerGreeting - 1);
+        channel.Disconnect();
+        EXPECT_FALSE(channel.isConnected());
+        EXPECT_FALSE(channel.isOpen());
+        EXPECT_EQ(channel.serverCertificateSha256(), "") << "nothing to tell once closed";
+    }
 }
 
 // One receive after the handshake, as the load operations make it.
