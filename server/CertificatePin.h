@@ -1,17 +1,15 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
-
-struct ssl_st;
-struct x509_st;
-struct x509_store_ctx_st;
 
 namespace korvane {
 
 // The installation's pin of the load server's certificate: when set, every
-// handshake of a session it is attached to, renegotiations included, refuses
-// a leaf certificate whose SHA-256 fingerprint differs, at the moment the
-// certificate arrives, before the client answers it. Unset, it checks nothing.
+// handshake of a session it watches, renegotiations included, refuses a leaf
+// certificate whose SHA-256 fingerprint differs, before the client sends any
+// data. Unset, it checks nothing. Each platform's secure channel hands it the
+// fingerprint of the certificate the server showed (CertificateCheck.cpp).
 class CertificatePin {
 public:
     // 64 upper-case hexadecimal digits, as the installation configuration
@@ -19,32 +17,28 @@ public:
     void set(const std::string& fingerprintHex) { pinned_ = fingerprintHex; }
     bool isSet() const { return !pinned_.empty(); }
 
-    // Hooks the check into `session` before its first handshake; the pin
-    // must outlive the session. Does nothing while unset.
-    void attach(ssl_st* session);
+    // Forgets the last refusal; at the start of every session.
+    void reset() { refusal_.clear(); }
 
-    // Once the handshake of `session` is done: false (with refusal() set)
-    // when a pin is set and the session has no certificate that matches,
-    // e.g. when no certificate came at all.
-    bool accepts(ssl_st* session);
+    // True when nothing is pinned or `receivedFingerprint` (colon-separated,
+    // as certificate fingerprints are written here; empty when no certificate
+    // came) is the pinned one; else false with refusal() set.
+    bool check(const std::string& receivedFingerprint);
 
     // Why the last refused certificate was refused, naming both fingerprints;
-    // empty when nothing has been refused since the last attach().
+    // empty when nothing has been refused since the last reset().
     const std::string& refusal() const { return refusal_; }
 
 private:
-    static int verifyCallback(int preverified, x509_store_ctx_st* store);
-    bool check(x509_st* certificate);
-
     std::string pinned_;
     std::string refusal_;
 };
 
-// A certificate's SHA-256 fingerprint as `openssl x509 -fingerprint -sha256`
-// writes it: upper-case hexadecimal pairs separated by colons. Empty for none.
-std::string certificateSha256(x509_st* certificate);
-
 // 64 hexadecimal digits as colon-separated pairs.
 std::string colonSeparatedFingerprint(const std::string& hexDigits);
+
+// A digest as `openssl x509 -fingerprint -sha256` writes it: upper-case
+// hexadecimal pairs separated by colons.
+std::string fingerprintText(const unsigned char* digest, std::size_t length);
 
 }  // namespace korvane

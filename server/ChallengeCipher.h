@@ -3,25 +3,24 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
-
-struct ossl_lib_ctx_st;
-struct evp_cipher_st;
-struct ossl_provider_st;
 
 namespace korvane {
 
 // The symmetric cipher with which loader and load server prove they share the
 // installation's secret. RC4 keyed with MD5(secret); every call starts from
 // the fresh key schedule, as the load server computes it. Shared by all
-// worker threads, so every call holds the lock.
+// worker threads, so every call holds the lock. The platform's crypto
+// provider does the work: CryptoAPI on Windows, OpenSSL on Linux.
 class ChallengeCipher {
 public:
     static constexpr std::size_t kKeyLength = 16;
 
     // `moduleDirectory` overrides where OpenSSL looks for its providers (empty:
-    // OpenSSL's own default, which $OPENSSL_MODULES also steers).
+    // OpenSSL's own default, which $OPENSSL_MODULES also steers). Windows
+    // ignores it: the CryptoAPI provider is the system's.
     explicit ChallengeCipher(std::string moduleDirectory = {});
     ~ChallengeCipher();
     ChallengeCipher(const ChallengeCipher&) = delete;
@@ -29,8 +28,8 @@ public:
 
     static ChallengeCipher& processWide();
 
-    // Loads the default and legacy providers into a private library context
-    // and derives the key. Fails (releasing everything) when RC4 is missing.
+    // Acquires the provider, hashes the secret and derives the key. Fails
+    // (releasing everything) when the provider or RC4 is missing.
     bool Initialise(const std::string& secret);
     // Keys the cipher directly; for checks against published RC4 answers.
     bool InitialiseWithKey(const std::array<uint8_t, kKeyLength>& key);
@@ -47,15 +46,14 @@ public:
     void Release();
 
 private:
-    bool loadProviders();
+    // The provider's handles; each platform's backend defines it.
+    struct Provider;
+
     void releaseLocked();
 
     mutable std::mutex lock_;
     std::string moduleDirectory_;
-    ossl_lib_ctx_st* library_ = nullptr;
-    ossl_provider_st* defaultProvider_ = nullptr;
-    ossl_provider_st* legacyProvider_ = nullptr;
-    evp_cipher_st* rc4_ = nullptr;
+    std::unique_ptr<Provider> provider_;
     std::array<uint8_t, kKeyLength> key_{};
 };
 

@@ -6,21 +6,21 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
-struct ssl_st;
-struct bio_st;
-
 namespace korvane {
 
-// The TLS client on top of TcpSocket. OpenSSL only transforms bytes here (its
-// input and output are memory buffers); every byte on the wire goes through
+// The TLS client on top of TcpSocket. The platform's TLS engine only
+// transforms bytes here (the security package with Schannel on Windows,
+// OpenSSL over memory buffers on Linux); every byte on the wire goes through
 // the socket class with the load protocol's own waits: 10000 ms for every
 // network wait of a handshake, the caller's budget for data.
 //
-// Where a text shows a security status it is OpenSSL's error code (decode with
-// `openssl errstr`), or the SSL_get_error value when OpenSSL queued none.
+// Where a text shows a security status it is the SECURITY_STATUS on Windows;
+// on Linux it is OpenSSL's error code (decode with `openssl errstr`), or the
+// SSL_get_error value when OpenSSL queued none.
 class SecureChannel : public TcpSocket {
 public:
     static constexpr uint32_t kHandshakeTimeoutMs = 10000;
@@ -72,27 +72,19 @@ public:
     std::string serverCertificateSha256() const;
 
 private:
-    enum class HandshakeStatus { Ok, ContinueNeeded, IncompleteMessage, InternalError, Failed };
+    // The TLS engine's state for one connection; each platform's backend
+    // defines it, with the helpers that drive the handshake and the records.
+    struct Session;
 
     bool PerformHandshake();
-    // Drives the handshake to its end, reading first when `readFirst`. Bytes
-    // that came in behind the last handshake record stay in the input BIO.
-    HandshakeStatus HandshakeLoop(bool readFirst);
     bool SetContextSizes();
-
-    // Sends what OpenSSL has queued for the wire; false when a send fails.
-    bool sendQueuedOutput();
-    // Records queued on the input side that OpenSSL has not decrypted yet.
-    bool hasUndecryptedInput() const;
-    int securityStatus(int sslResult) const;
-    // True (with the text set) when the pin refused the server's certificate.
-    bool reportPinRefusal();
+    // Sizes the message buffer for header + maximum message + trailer.
+    bool reserveMessageBuffer();
+    // Ends the engine's session (the security context); safe in any state.
     void releaseContext();
 
     SecurityInterface* security_;
-    ssl_st* context_ = nullptr;   // valid while not null
-    bio_st* networkIn_ = nullptr;  // owned by context_
-    bio_st* networkOut_ = nullptr;  // owned by context_
+    std::unique_ptr<Session> session_;
     bool connected_ = false;
     std::string targetName_;
     std::size_t headerSize_ = 0;

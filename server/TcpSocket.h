@@ -4,8 +4,6 @@
 #include <cstdint>
 #include <string>
 
-#include <netinet/in.h>
-
 namespace korvane {
 
 struct LoadJob;
@@ -13,13 +11,16 @@ struct LoadJob;
 // A TCP connection to the load server with the waits the load protocol was
 // written for: every wait is a poll with 1 ms sleeps against a millisecond
 // budget, and no call blocks while no data is waiting. Where an error number
-// is shown it is errno (h_errno for the name lookup).
+// is shown it is the system's socket error: errno on Linux (h_errno for the
+// name lookup), WSAGetLastError on Windows.
 //
 // It also holds what the client classes above it share: the last error text
 // and the owner, the load job this object currently works for.
 class TcpSocket {
 public:
-    TcpSocket() = default;
+    // On Windows this starts Winsock 2.2; a failure leaves "Winsock Failed to
+    // Start Error %d" as the last error text and every connect failing.
+    TcpSocket();
     virtual ~TcpSocket();
     TcpSocket(const TcpSocket&) = delete;
     TcpSocket& operator=(const TcpSocket&) = delete;
@@ -47,7 +48,7 @@ public:
     bool IsAlive();
     bool HasPendingData();
 
-    bool isOpen() const { return socket_ >= 0; }
+    bool isOpen() const { return socket_ != kNoSocket; }
     std::string LastErrorText() const { return lastErrorText_; }
 
     // The load this object works for; may be null. Progress texts go to its window.
@@ -57,15 +58,34 @@ public:
 protected:
     void setLastErrorText(std::string text) { lastErrorText_ = std::move(text); }
     void postStatus(const std::string& text) const;
-    // errno of the last socket call of this object that failed.
+    // The error number of the last socket call of this object that failed.
     int lastSocketError() const { return socketError_; }
 
 private:
-    bool setBlocking(bool blocking);
+    static constexpr std::intptr_t kNoSocket = -1;
+
+    // What one look at a connect in progress found.
+    enum class ConnectPoll { Pending, Connected, Refused, PollFailed };
+
     bool failConnect(std::string text);
 
-    int socket_ = -1;
-    sockaddr_in peer_{};
+    // The system calls, one backend per operating system (TcpSocketCalls.cpp).
+    // Each failing call leaves its error number in socketError_.
+    static int lookUpIpv4(const std::string& hostName, uint32_t& addressNetworkOrder);  // 0 or the error
+    bool createSocket();
+    bool setBlocking(bool blocking);
+    // 1 connected at once, 0 in progress, -1 failed.
+    int startConnect();
+    ConnectPoll pollConnect();
+    void closeSocket();
+    int receiveNow(void* buffer, std::size_t size);
+    // Up to 1 ms; data that arrives may end it early.
+    void pauseForData();
+
+    std::intptr_t socket_ = kNoSocket;
+    uint32_t peerAddress_ = 0;  // IPv4, network byte order
+    uint16_t peerPort_ = 0;     // network byte order
+    bool networkStarted_ = false;
     int socketError_ = 0;
     LoadJob* owner_ = nullptr;
     std::string lastErrorText_;

@@ -1,5 +1,7 @@
 #include "server/ChallengeCipher.h"
 #include "server/SecurityInterface.h"
+#include "server/posix/SecurityCredential.h"
+#include "tests/server/ChallengeCipherAnswers.h"
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
@@ -12,7 +14,7 @@
 namespace korvane {
 namespace {
 
-constexpr char kSecret[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456";
+using test::kChallengeSecret;
 
 std::vector<uint8_t> encrypt(ChallengeCipher& cipher, std::vector<uint8_t> data) {
     std::size_t length = data.size();
@@ -23,22 +25,17 @@ std::vector<uint8_t> encrypt(ChallengeCipher& cipher, std::vector<uint8_t> data)
 
 TEST(ChallengeCipher, MatchesThePublishedRc4KeystreamForThe128BitKey) {
     ChallengeCipher cipher;
-    std::array<uint8_t, 16> key{};
-    for (int i = 0; i < 16; ++i) key[i] = static_cast<uint8_t>(i + 1);
-    ASSERT_TRUE(cipher.InitialiseWithKey(key));
-    // RFC 6229, key 0x0102...10, keystream at offsets 0 and 16 (zero plaintext).
-    const std::vector<uint8_t> expected = {0x9a, 0xc7, 0xcc, 0x9a, 0x60, 0x9d, 0x1e, 0xf7, 0xb2, 0x93, 0x28,
-                                           0x99, 0xcd, 0xe4, 0x1b, 0x97, 0x52, 0x48, 0xc4, 0x95, 0x90, 0x14,
-                                           0x12, 0x6a, 0x6e, 0x8a, 0x84, 0xf1, 0x1d, 0x1a, 0x9e, 0x1c};
+    ASSERT_TRUE(cipher.InitialiseWithKey(test::kRfc6229Key));
+    const std::vector<uint8_t> expected(test::kRfc6229Keystream.begin(), test::kRfc6229Keystream.end());
     EXPECT_EQ(encrypt(cipher, std::vector<uint8_t>(32, 0)), expected);
 }
 
 TEST(ChallengeCipher, EveryCallStartsTheKeystreamAfresh) {
     ChallengeCipher cipher;
-    ASSERT_TRUE(cipher.Initialise(kSecret));
-    const std::vector<uint8_t> plain = {'1', '2', '3', '4', '5', '6', '7', '8'};
+    ASSERT_TRUE(cipher.Initialise(kChallengeSecret));
+    const std::vector<uint8_t> plain(test::kChallengePlain.begin(), test::kChallengePlain.end());
     const auto first = encrypt(cipher, plain);
-    EXPECT_NE(first, plain);
+    EXPECT_EQ(first, std::vector<uint8_t>(test::kChallengeEnciphered.begin(), test::kChallengeEnciphered.end()));
     EXPECT_EQ(encrypt(cipher, plain), first);
     // RC4 is its own inverse from a fresh schedule.
     EXPECT_EQ(encrypt(cipher, first), plain);
@@ -46,11 +43,12 @@ TEST(ChallengeCipher, EveryCallStartsTheKeystreamAfresh) {
 
 TEST(ChallengeCipher, KeyIsTheMd5OfTheWholeSecret) {
     ChallengeCipher cipher;
-    ASSERT_TRUE(cipher.Initialise(kSecret));
+    ASSERT_TRUE(cipher.Initialise(kChallengeSecret));
     std::array<uint8_t, 16> md5{};
     unsigned int length = 0;
-    ASSERT_EQ(EVP_Digest(kSecret, 33, md5.data(), &length, EVP_md5(), nullptr), 1);
+    ASSERT_EQ(EVP_Digest(kChallengeSecret, 33, md5.data(), &length, EVP_md5(), nullptr), 1);
     EXPECT_EQ(cipher.key(), md5);
+    EXPECT_EQ(cipher.key(), test::kChallengeSecretMd5);
 }
 
 TEST(ChallengeCipher, RefusesALengthBeyondTheBufferAndWorkBeforeInitialise) {
@@ -59,7 +57,7 @@ TEST(ChallengeCipher, RefusesALengthBeyondTheBufferAndWorkBeforeInitialise) {
     std::size_t length = 8;
     EXPECT_FALSE(cipher.EncryptInPlace(buffer, length, sizeof buffer)) << "not initialised";
     EXPECT_FALSE(cipher.GenerateRandom(sizeof buffer, buffer));
-    ASSERT_TRUE(cipher.Initialise(kSecret));
+    ASSERT_TRUE(cipher.Initialise(kChallengeSecret));
     length = 9;
     EXPECT_FALSE(cipher.EncryptInPlace(buffer, length, sizeof buffer));
     uint8_t a[32] = {}, b[32] = {};
@@ -70,7 +68,7 @@ TEST(ChallengeCipher, RefusesALengthBeyondTheBufferAndWorkBeforeInitialise) {
 
 TEST(ChallengeCipher, FailsAndHoldsNothingWithoutTheLegacyProvider) {
     ChallengeCipher cipher("/nonexistent-provider-folder");
-    EXPECT_FALSE(cipher.Initialise(kSecret));
+    EXPECT_FALSE(cipher.Initialise(kChallengeSecret));
     EXPECT_FALSE(cipher.isReady());
     cipher.Release();  // nothing is released twice
     cipher.Release();
@@ -82,14 +80,15 @@ TEST(ChallengeCipher, FailsAndHoldsNothingWithoutTheLegacyProvider) {
 TEST(SecurityInterface, ClientContextAllowsTls10To12WithoutVerification) {
     SecurityInterface security;
     ASSERT_TRUE(security.Initialise());
-    SSL_CTX* context = security.CredentialHandle();
+    ASSERT_NE(security.CredentialHandle(), nullptr);
+    SSL_CTX* context = security.CredentialHandle()->context;
     ASSERT_NE(context, nullptr);
     EXPECT_EQ(SSL_CTX_get_min_proto_version(context), TLS1_VERSION);
     EXPECT_EQ(SSL_CTX_get_max_proto_version(context), TLS1_2_VERSION);
     EXPECT_EQ(SSL_CTX_get_security_level(context), 0);
     EXPECT_EQ(SSL_CTX_get_verify_mode(context), SSL_VERIFY_NONE);
     EXPECT_TRUE(security.Initialise()) << "a second start keeps the credential";
-    EXPECT_EQ(security.CredentialHandle(), context);
+    EXPECT_EQ(security.CredentialHandle()->context, context);
     security.Release();
     security.Release();
     EXPECT_EQ(security.CredentialHandle(), nullptr);
