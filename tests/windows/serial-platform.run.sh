@@ -42,8 +42,15 @@ esac
 wine reg add 'HKLM\Software\Wine\Ports' /v "COM$COM_NUMBER" /t REG_SZ /d "$slave" /f >/dev/null 2>&1
 wineserver -w
 
+# Each run gets a server started here, so that its object dumps at exit go
+# to a file instead of the log; a run that hangs is ended.
+run_wine() {
+  wineserver 2>>"$WORK/wineserver.log" || true
+  KORVANE_TEST_COM_PORT=$COM_NUMBER timeout 900 wine "$@"
+}
+
 status=0
-KORVANE_TEST_COM_PORT=$COM_NUMBER wine "$TESTS/serial_port_win32_tests.exe" || status=1
+run_wine "$TESTS/serial_port_win32_tests.exe" || status=1
 # The tests' last step tells the peer to end and give its verdict.
 peer_status=0
 wait "$peer_pid" || peer_status=$?
@@ -54,7 +61,7 @@ if [ "$peer_status" -ne 0 ]; then
   status=1
 fi
 
-(cd "$TESTS" && KORVANE_TEST_COM_PORT=$COM_NUMBER wine ./platform_win32_tests.exe) || status=1
+run_wine "$TESTS/platform_win32_tests.exe" || status=1
 
 wine reg delete 'HKLM\Software\Wine\Ports' /v "COM$COM_NUMBER" /f >/dev/null 2>&1 || true
 exit "$status"
