@@ -17,12 +17,15 @@ namespace {
 constexpr DWORD kDriverReceiveQueue = 1024;
 constexpr DWORD kDriverTransmitQueue = 65536;
 constexpr DWORD kLineErrors = CE_FRAME | CE_RXPARITY | CE_OVERRUN | CE_RXOVER | CE_BREAK;
+// How long a cancelled write may take to end before the port is given up.
+constexpr uint32_t kCancelWaitMs = 1000;
 
 // What the serial drivers answer once the device behind the port has gone
 // (a USB pad unplugged): every later call on the handle fails the same way.
 bool isDeviceGone(DWORD error) {
     switch (error) {
     case ERROR_BAD_COMMAND:
+    case ERROR_NOT_READY:
     case ERROR_ACCESS_DENIED:
     case ERROR_OPERATION_ABORTED:
     case ERROR_GEN_FAILURE:
@@ -86,6 +89,10 @@ private:
         if (isDeviceGone(error)) deviceLost_ = true;
         lastError_ = errorText(path_, error);
     }
+    // Cancels the pending write and waits for it to end, so that its record
+    // and buffer are free again. A driver that never ends it has lost the
+    // device: the port is then written no more.
+    void abandonWrite();
     void clearErrorState() {
         DWORD errors = 0;
         ClearCommError(handle_, &errors, nullptr);
@@ -98,6 +105,7 @@ private:
     bool& deviceLost_;
     bool lineErrors_ = false;
     std::unique_ptr<char[]> writeBuffer_;
+    OVERLAPPED writeRequest_{};
 };
 
 bool Win32SerialPortDevice::close() {
@@ -121,17 +129,34 @@ bool Win32SerialPortDevice::commStatus(COMSTAT& status) {
     return true;
 }
 
+void Win32SerialPortDevice::abandonWrite() {
+    CancelIo(handle_);
+    const uint32_t start = tickCount();
+    while (!HasOverlappedIoCompleted(&writeRequest_)) {
+        if (elapsedSince(start) > kCancelWaitMs) {
+            deviceLost_ = true;
+            lastError_ = path_ + ": a cancelled write did not end";
+            return;
+        }
+        sleepMs(1);
+    }
+    DWORD written = 0;
+    GetOverlappedResult(handle_, &writeRequest_, &written, FALSE);
+}
+
 int Win32SerialPortDevice::write(const char* bytes, size_t length, uint32_t timeoutMs) {
     std::memcpy(writeBuffer_.get(), bytes, length);
     COMSTAT status{};
     if (!commStatus(status)) return SerialPort::kStatusIoError;
     // Every byte is written: the driver takes a write larger than the room
     // left in its transmit queue as room appears, so nothing is cut here.
-    OVERLAPPED request{};
+    writeRequest_ = OVERLAPPED{};
     DWORD written = 0;
-    if (!WriteFile(handle_, writeBuffer_.get(), static_cast<DWORD>(length), &written, &request)) {
+    if (!WriteFile(handle_, writeBuffer_.get(), static_cast<DWORD>(length), &written, &writeRequest_)) {
         const DWORD error = GetLastError();
         if (error != ERROR_IO_PENDING) {
+            // Some drivers fail the call yet leave the request pending.
+            if (!HasOverlappedIoCompleted(&writeRequest_)) abandonWrite();
             clearErrorState();
             noteError(error);
             return SerialPort::kStatusIoError;
@@ -141,8 +166,8 @@ int Win32SerialPortDevice::write(const char* bytes, size_t length, uint32_t time
     // Done once the request has completed and the transmit queue is empty.
     const uint32_t start = tickCount();
     for (;;) {
-        if (HasOverlappedIoCompleted(&request)) {
-            if (!GetOverlappedResult(handle_, &request, &written, FALSE)) {
+        if (HasOverlappedIoCompleted(&writeRequest_)) {
+            if (!GetOverlappedResult(handle_, &writeRequest_, &written, FALSE)) {
                 noteError(GetLastError());
                 return SerialPort::kStatusIoError;
             }
@@ -150,11 +175,9 @@ int Win32SerialPortDevice::write(const char* bytes, size_t length, uint32_t time
             if (status.cbOutQue == 0) return SerialPort::kStatusDone;
         }
         if (elapsedSince(start) > timeoutMs) {
-            // The request may not outlive this call: its record and buffer are reused.
-            CancelIo(handle_);
-            GetOverlappedResult(handle_, &request, &written, TRUE);
+            abandonWrite();
             PurgeComm(handle_, PURGE_TXABORT | PURGE_TXCLEAR);
-            lastError_ = path_ + ": output not sent within " + std::to_string(timeoutMs) + " ms";
+            if (!deviceLost_) lastError_ = path_ + ": output not sent within " + std::to_string(timeoutMs) + " ms";
             return SerialPort::kStatusTimeout;
         }
         sleepMs(1);

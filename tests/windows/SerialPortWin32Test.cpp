@@ -248,5 +248,22 @@ TEST_F(SerialPortWin32, CloseReleasesThePortForTheNextOpen) {
     ASSERT_TRUE(port_.open(number_, 115200, 'N', '8', '1', true)) << port_.lastError();
 }
 
+// Last: the peer closes the line for good, as an unplugged USB pad does.
+TEST_F(SerialPortWin32, DeviceGoneEndsWritesWithoutHanging) {
+    // The line may already be gone while this very write drains.
+    int status = port_.writeString("#hangup\n", SerialPort::kWriteTimeoutMs);
+    const uint32_t start = tickCount();
+    while (status == SerialPort::kStatusDone && elapsedSince(start) < kArrivalLimitMs)
+        status = port_.writeBytes("x", 1, 500);
+    EXPECT_EQ(status, SerialPort::kStatusIoError) << port_.lastError();
+    EXPECT_TRUE(port_.deviceLost()) << port_.lastError();
+    EXPECT_EQ(port_.lastError().rfind("\\\\.\\COM", 0), 0u) << port_.lastError();
+    // Once lost, the port is not written again and reads find nothing.
+    EXPECT_EQ(port_.writeBytes("x", 1, 500), SerialPort::kStatusIoError);
+    EXPECT_EQ(port_.readAvailable(SerialPort::kNoMaximum), 0u);
+    EXPECT_EQ(port_.sendAndAwaitAck(frameOf("07.")), SerialPort::kStatusIoError);
+    EXPECT_TRUE(port_.close());
+}
+
 }  // namespace
 }  // namespace korvane

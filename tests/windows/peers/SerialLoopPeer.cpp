@@ -7,6 +7,7 @@
 //                       and so on; every field is hex, "-" is none
 //   #check              answer "=N\n", N the deviations seen so far
 //   #bye                end; the exit status is 1 when anything deviated
+//   #hangup             end as #bye, closing the line: the device is gone
 //
 // Outside a script only commands may arrive. Every byte that differs from
 // what the test announced, and every announced byte that never came, is a
@@ -102,12 +103,12 @@ void expectBytes(const std::string& expected) {
     }
 }
 
-// Returns false on #bye.
+// Returns false on #bye and #hangup.
 bool runCommand(const std::string& line) {
     std::istringstream words(line);
     std::string command;
     words >> command;
-    if (command == "#bye") return false;
+    if (command == "#bye" || command == "#hangup") return false;
     if (command == "#check") {
         sendAll("=" + std::to_string(deviations) + "\n");
     } else if (command == "#fill") {
@@ -165,6 +166,7 @@ int main() {
 
     std::string line;
     bool inCommand = false;
+    bool hangUp = false;
     for (;;) {
         unsigned char byte = 0;
         if (!readByte(byte, kIdleLimitMs)) {
@@ -189,7 +191,14 @@ int main() {
             continue;
         }
         inCommand = false;
-        if (!runCommand(line)) break;
+        if (!runCommand(line)) {
+            hangUp = line == "#hangup";
+            break;
+        }
+    }
+    if (hangUp) {
+        ::close(slave);
+        ::close(master);
     }
     std::fprintf(stderr, "serial-loop-peer: violations: %d\n", deviations);
     ::close(slave);
