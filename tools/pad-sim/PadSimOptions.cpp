@@ -251,6 +251,7 @@ bool parsePadSimOptions(const std::vector<std::string>& args, PadSimOptions& opt
         else if (arg == "--reboot-time") ok = number(0, 3600000, options.rebootMs);
         else if (arg == "--baud") ok = number(0, 4000000, options.baud);
         else if (arg == "--verbose") options.verbose = true;
+        else if (arg == "--record") ok = value(options.recordFile);
         else if (arg == "--fault") {
             PadFault fault;
             ok = value(text);
@@ -285,6 +286,7 @@ std::string padSimUsage() {
            "  --port N                the port number, 1 to 255 (1)\n"
            "  --baud N                pace the line as a cable of N baud, 10 bits a byte (0: unpaced)\n"
            "  --verbose               also a line for every file block or chunk and every NAK\n"
+           "  --record FILE           at the end, every byte the pad received, as received, into FILE (RBA pads)\n"
            "Identification (RBA: \"07.\" reply):\n"
            "  --model NAME            piece 2 (iPP350); L5300-PCI2 or L5300-PCI3: an Equinox pad (below)\n"
            "  --model-suffix TEXT     while parameter 13.23 is \"1\" the model reads NAME-TEXT (31: a V4 pad)\n"

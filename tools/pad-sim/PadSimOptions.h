@@ -77,6 +77,7 @@ struct PadSimOptions {
     uint32_t rebootMs = 10000;   // silent after "97."
     uint32_t baud = 0;           // pace the line as a cable at this speed; 0: as fast as it goes
     bool verbose = false;        // a line for every block and every NAK as well
+    std::string recordFile;      // at the end, every byte the pad received, raw, into this file
 
     std::vector<PadFault> faults;
     // --fault noise=RATE[:SEED]: korvane-pad-sim lays it on every line it opens.

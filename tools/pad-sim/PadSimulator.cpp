@@ -67,7 +67,16 @@ void PadSimulator::stop() {
     if (summarised_ || !line_) return;
     summarised_ = true;
     noteStray();
+    if (!options_.recordFile.empty()) recordReceived();
     say(summary());
+}
+
+void PadSimulator::recordReceived() {
+    const std::string bytes = line_->received();
+    std::FILE* file = std::fopen(options_.recordFile.c_str(), "wb");
+    const bool written = file != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    if (file != nullptr && std::fclose(file) == 0 && written) return;
+    say("error: cannot write the record " + options_.recordFile);
 }
 
 const std::string& PadSimulator::devicePath() const {

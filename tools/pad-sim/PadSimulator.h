@@ -72,6 +72,8 @@ public:
     std::string summary() const;
 
 private:
+    // Writes what the line brought in, for a byte-for-byte comparison of two loads.
+    void recordReceived();
     using Clock = std::chrono::steady_clock;
 
     // One frame as it came over the line.
