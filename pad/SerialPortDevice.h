@@ -44,8 +44,8 @@ public:
     // the previous call; looking clears it.
     virtual bool lineErrorsSinceLastLook() = 0;
 
-    // Reads up to `count` (at most 1023) of the queued bytes without waiting:
-    // the count read, or -1 on an error.
+    // Reads up to `count` of the queued bytes (at most the read buffer's
+    // 1024) without waiting: the count read, or -1 on an error.
     virtual int read(char* buffer, uint32_t count) = 0;
 
     // Discards the receive side only.
