@@ -36,6 +36,8 @@ inline constexpr std::size_t kInstallationSerialMaxLength = 32;
 // Where an installation keeps the file: /etc/korvane-field-loader/loader.conf,
 // on Windows %ProgramData%\KorvaneFieldLoader\loader.conf.
 std::string defaultInstallationConfigPath();
+// The same as a help text names it: on Windows with %ProgramData% unexpanded.
+std::string defaultInstallationConfigPathForHelp();
 
 // The file to read: `explicitPath` (the CLI's --config) when non-empty, else
 // $KORVANE_LOADER_CONFIG when set and non-empty, else the system default.

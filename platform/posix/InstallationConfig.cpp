@@ -10,6 +10,8 @@ namespace korvane {
 
 std::string defaultInstallationConfigPath() { return "/etc/korvane-field-loader/loader.conf"; }
 
+std::string defaultInstallationConfigPathForHelp() { return defaultInstallationConfigPath(); }
+
 InstallationConfigResult loadInstallationConfig(const std::string& path) {
     InstallationConfigResult failed;
     failed.path = path;

@@ -15,6 +15,8 @@ std::string defaultInstallationConfigPath() {
     return folder + "\\KorvaneFieldLoader\\loader.conf";
 }
 
+std::string defaultInstallationConfigPathForHelp() { return "%ProgramData%\\KorvaneFieldLoader\\loader.conf"; }
+
 // The folder's access rules guard the secret on Windows; there are no mode
 // bits to warn about.
 InstallationConfigResult loadInstallationConfig(const std::string& path) {

@@ -262,6 +262,7 @@ TEST(InstallationConfigWin32, DefaultLivesUnderProgramData) {
     const char* programData = std::getenv("ProgramData");
     ASSERT_NE(programData, nullptr);
     EXPECT_EQ(defaultInstallationConfigPath(), std::string(programData) + "\\KorvaneFieldLoader\\loader.conf");
+    EXPECT_EQ(defaultInstallationConfigPathForHelp(), "%ProgramData%\\KorvaneFieldLoader\\loader.conf");
     _putenv("KORVANE_LOADER_CONFIG=");
     EXPECT_EQ(locateInstallationConfig(), defaultInstallationConfigPath());
     EXPECT_EQ(locateInstallationConfig("C:\\given.conf"), "C:\\given.conf");
