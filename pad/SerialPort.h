@@ -4,9 +4,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace korvane {
+
+class SerialPortDevice;
 
 // The COM port a pad is connected to, by the number the operator types
 // (platform/ComPortDevices.h maps it to a device). Every operation is
@@ -31,7 +34,7 @@ public:
     static constexpr size_t kMaxWriteLength = 65536;     // a longer write is cut to 65,535 bytes
     static constexpr uint32_t kNoMaximum = 0xFFFFFFFFu;  // readAvailable without a limit
 
-    SerialPort() = default;
+    SerialPort();
     virtual ~SerialPort();
     SerialPort(const SerialPort&) = delete;
     SerialPort& operator=(const SerialPort&) = delete;
@@ -112,16 +115,12 @@ public:
 private:
     // Waits up to `timeoutMs` for one byte while pumping: 0 ACK, 1 other byte or device lost, 6 none.
     int awaitAckByte(uint32_t timeoutMs);
-    bool lineErrorsSinceLastLook();
-    void noteDeviceError(int error);
-    void fail(const std::string& what, int error);
 
-    int fd_ = -1;
+    // The operating system's side; null while closed.
+    std::unique_ptr<SerialPortDevice> device_;
     int portNumber_ = 0;
     bool deviceLost_ = false;
-    std::string devicePath_;
     std::string lastError_;
-    int lineErrorCount_ = 0;
     char readBuffer_[kReadBufferSize] = {};
 };
 

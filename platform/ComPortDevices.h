@@ -8,6 +8,8 @@ namespace korvane {
 // COM port numbers as the operator types them. Number N is the entry `comN`
 // of the device folder (a symbolic link to the device, the way Wine's
 // dosdevices folder does it); without that entry N is /dev/ttyS<N-1>.
+// On Windows N is the system's own "\\.\COMN" and there is no folder: the
+// mappings are the system's COM port names and the devices behind them.
 inline constexpr int kFirstComPort = 1;
 inline constexpr int kLastComPort = 255;
 

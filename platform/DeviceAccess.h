@@ -8,11 +8,11 @@ namespace korvane {
 // Why a serial device could not be opened, told so that a technician can act
 // on it: which device, the operating system's reason, and the remedy where
 // one is known (for a permission refusal: joining the group that owns the
-// device, "dialout" on Debian).
+// device, "dialout" on Debian; Windows gives its reason and no remedy).
 struct DeviceAccessProblem {
     std::string devicePath;  // as opened: a comN entry, or /dev/ttyS<N-1>
     std::string device;      // the device it leads to (the same path when it is no link)
-    int error = 0;           // errno
+    int error = 0;           // errno (on Windows the system error code)
     std::string reason;      // the operating system's text for `error`
     std::string remedy;      // empty when there is none to give
 };

@@ -28,11 +28,16 @@ struct InstallationConfigResult {
     std::vector<std::string> warnings;  // e.g. a secret readable by other users
 };
 
-inline constexpr const char* kDefaultInstallationConfigPath = "/etc/korvane-field-loader/loader.conf";
 inline constexpr const char* kInstallationConfigEnv = "KORVANE_LOADER_CONFIG";
 inline constexpr std::size_t kChallengeSecretLength = 33;
 inline constexpr const char* kCertificatePinKey = "server-certificate-sha256";
 inline constexpr std::size_t kInstallationSerialMaxLength = 32;
+
+// Where an installation keeps the file: /etc/korvane-field-loader/loader.conf,
+// on Windows %ProgramData%\KorvaneFieldLoader\loader.conf.
+std::string defaultInstallationConfigPath();
+// The same as a help text names it: on Windows with %ProgramData% unexpanded.
+std::string defaultInstallationConfigPathForHelp();
 
 // The file to read: `explicitPath` (the CLI's --config) when non-empty, else
 // $KORVANE_LOADER_CONFIG when set and non-empty, else the system default.

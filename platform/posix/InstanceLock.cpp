@@ -7,6 +7,12 @@
 
 namespace korvane {
 
+struct InstanceLock::Holder {
+    int fd = -1;
+};
+
+InstanceLock::InstanceLock() = default;
+
 InstanceLock::~InstanceLock() { release(); }
 
 std::string InstanceLock::lockFilePath() {
@@ -23,15 +29,15 @@ bool InstanceLock::acquire() {
         ::close(fd);
         return false;
     }
-    fd_ = fd;
+    holder_ = std::make_unique<Holder>(Holder{fd});
     return true;
 }
 
 void InstanceLock::release() {
     if (!held()) return;
-    ::flock(fd_, LOCK_UN);
-    ::close(fd_);
-    fd_ = -1;
+    ::flock(holder_->fd, LOCK_UN);
+    ::close(holder_->fd);
+    holder_.reset();
 }
 
 }  // namespace korvane
