@@ -38,6 +38,8 @@ inline constexpr std::size_t kInstallationSerialMaxLength = 32;
 std::string defaultInstallationConfigPath();
 // The same as a help text names it: on Windows with %ProgramData% unexpanded.
 std::string defaultInstallationConfigPathForHelp();
+// $KORVANE_LOADER_CONFIG as the system's shell spells a variable: %KORVANE_LOADER_CONFIG% on Windows.
+std::string installationConfigEnvForHelp();
 
 // The file to read: `explicitPath` (the CLI's --config) when non-empty, else
 // $KORVANE_LOADER_CONFIG when set and non-empty, else the system default.

@@ -2,6 +2,7 @@
 
 #include "app/cli/StderrTrace.h"
 
+#include "platform/InstallationConfig.h"
 #include "platform/TimingTable.h"
 #include "platform/Version.h"
 
@@ -24,10 +25,11 @@ void printUsage(std::FILE* out) {
     }
     std::fprintf(out,
                  "\nCommon options:\n"
-                 "  --config FILE   installation configuration (else $KORVANE_LOADER_CONFIG,\n"
-                 "                  else /etc/korvane-field-loader/loader.conf)\n"
+                 "  --config FILE   installation configuration (else %s,\n"
+                 "                  else %s)\n"
                  "  --trace         print every frame and byte on the pad link to standard error\n"
-                 "\nExit status: 0 success, 1 failure, 2 usage or configuration error.\n");
+                 "\nExit status: 0 success, 1 failure, 2 usage or configuration error.\n",
+                 installationConfigEnvForHelp().c_str(), defaultInstallationConfigPathForHelp().c_str());
 }
 
 }  // namespace

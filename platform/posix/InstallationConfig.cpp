@@ -12,6 +12,8 @@ std::string defaultInstallationConfigPath() { return "/etc/korvane-field-loader/
 
 std::string defaultInstallationConfigPathForHelp() { return defaultInstallationConfigPath(); }
 
+std::string installationConfigEnvForHelp() { return std::string("$") + kInstallationConfigEnv; }
+
 InstallationConfigResult loadInstallationConfig(const std::string& path) {
     InstallationConfigResult failed;
     failed.path = path;

@@ -17,6 +17,8 @@ std::string defaultInstallationConfigPath() {
 
 std::string defaultInstallationConfigPathForHelp() { return "%ProgramData%\\KorvaneFieldLoader\\loader.conf"; }
 
+std::string installationConfigEnvForHelp() { return std::string("%") + kInstallationConfigEnv + "%"; }
+
 // The folder's access rules guard the secret on Windows; there are no mode
 // bits to warn about.
 InstallationConfigResult loadInstallationConfig(const std::string& path) {
