@@ -114,6 +114,8 @@ class ConsolePortPromptTest : public ConsoleOperatorTest {
 protected:
     void SetUp() override {
         pad_.linkAs(devices_.path(), 4);
+        // COM 12 names a device that is not there, never this machine's own ttyS11.
+        ASSERT_EQ(::symlink(devices_.file("unplugged").c_str(), devices_.file("com12").c_str()), 0);
         ::setenv("KORVANE_DEVICE_DIR", devices_.path().c_str(), 1);
     }
     void TearDown() override { ::unsetenv("KORVANE_DEVICE_DIR"); }

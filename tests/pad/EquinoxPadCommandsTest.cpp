@@ -278,7 +278,10 @@ TEST_F(EquinoxPadTest, APadThatNeverAnsweredAfterItsRestartHasNotComeBack) {
 }
 
 TEST_F(EquinoxPadTest, APortThatDoesNotOpenAgainFailsTheRestart) {
+    // The link points to nothing, as one to an unplugged USB pad does; without
+    // any link COM 1 would be this machine's own first serial port.
     std::filesystem::remove(rig.line.folder.file("com1"));
+    std::filesystem::create_symlink(rig.line.folder.file("unplugged"), rig.line.folder.file("com1"));
     EXPECT_FALSE(rig.pad.awaitRestart());
     EXPECT_FALSE(rig.port.isOpen());
 }

@@ -58,9 +58,13 @@ PtyPeer::~PtyPeer() { unplug(); }
 std::string PtyPeer::linkAs(const std::string& folder, int portNumber) const {
     std::filesystem::create_directories(folder);
     const std::string link = folder + "/com" + std::to_string(portNumber);
+    // Replaced in one step: a moment without the link would send a loader
+    // that opens it to the system's own serial port of that number.
+    const std::string fresh = link + ".linking";
     std::error_code ignored;
-    std::filesystem::remove(link, ignored);
-    std::filesystem::create_symlink(slavePath_, link);
+    std::filesystem::remove(fresh, ignored);
+    std::filesystem::create_symlink(slavePath_, fresh);
+    std::filesystem::rename(fresh, link);
     return link;
 }
 
