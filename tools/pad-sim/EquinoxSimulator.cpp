@@ -3,6 +3,7 @@
 #include "platform/ComPortDevices.h"
 #include "tools/pad-sim/SimulatedPad.h"
 #include "tools/padpeer/PeerFrame.h"
+#include "tools/padpeer/PortLink.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -200,13 +201,9 @@ void EquinoxSimulator::run() {
 
 void EquinoxSimulator::unplugLine() {
     // The device is gone at once: the link points to nothing, as a link to an
-    // unplugged USB device does, so the loader can no longer open it. (Without
-    // the link the loader would open the system's own serial port instead.)
-    const std::string dangling = linkPath_ + ".unplugging";
+    // unplugged USB device does, so the loader can no longer open it.
     std::error_code error;
-    std::filesystem::remove(dangling, error);
-    std::filesystem::create_symlink(linkPath_ + ".unplugged", dangling, error);
-    if (!error) std::filesystem::rename(dangling, linkPath_, error);
+    padpeer::replacePortLink(linkPath_, linkPath_ + ".unplugged", error);
     if (error) say("cannot unplug the com" + std::to_string(options_.port) + " link: " + error.message());
     // The acknowledgement just sent is on the wire: let the loader take it
     // first. The terminal layer may take a moment to queue it on the

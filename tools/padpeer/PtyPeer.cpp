@@ -2,6 +2,7 @@
 
 #include "tools/padpeer/LineNoise.h"
 #include "tools/padpeer/PeerFrame.h"
+#include "tools/padpeer/PortLink.h"
 
 #include <cerrno>
 #include <chrono>
@@ -58,13 +59,9 @@ PtyPeer::~PtyPeer() { unplug(); }
 std::string PtyPeer::linkAs(const std::string& folder, int portNumber) const {
     std::filesystem::create_directories(folder);
     const std::string link = folder + "/com" + std::to_string(portNumber);
-    // Replaced in one step: a moment without the link would send a loader
-    // that opens it to the system's own serial port of that number.
-    const std::string fresh = link + ".linking";
-    std::error_code ignored;
-    std::filesystem::remove(fresh, ignored);
-    std::filesystem::create_symlink(slavePath_, fresh);
-    std::filesystem::rename(fresh, link);
+    std::error_code error;
+    replacePortLink(link, slavePath_, error);
+    if (error) throw std::filesystem::filesystem_error("cannot link " + link, link, slavePath_, error);
     return link;
 }
 
