@@ -16,12 +16,16 @@ MODEL="Ingenico iPP350"
 
 PIDS=""
 cleanup() {
+  status=$?
+  # A command that failed outside fail() would otherwise end the run unexplained.
+  [ "$status" -eq 0 ] || [ -n "${FAILED:-}" ] || echo "load.run.sh: stopped by a failing command (status $status)" >&2
   for pid in $PIDS; do kill -TERM "$pid" 2>/dev/null || true; done
   for pid in $PIDS; do wait "$pid" 2>/dev/null || true; done
 }
 trap cleanup EXIT
 
 fail() {  # TEXT [FILE...]
+  FAILED=1
   echo "load.run.sh: $1" >&2
   shift
   for file in "$@"; do [ -f "$file" ] && sed "s|^|  $(basename "$file") |" "$file" >&2; done
@@ -86,9 +90,10 @@ stop_peers() {  # RUN: the server first, so that every operation has been record
 # Wine maps a COM port to a device through its registry; it re-creates
 # dosdevices/comN from there when it starts, so it must not be running.
 map_com_port() {  # N DEVICE
-  wine reg add 'HKLM\Software\Wine\Ports' /v "COM$1" /t REG_SZ /d "$2" /f >/dev/null 2>&1
+  wine reg add 'HKLM\Software\Wine\Ports' /v "COM$1" /t REG_SZ /d "$2" /f >"$T/reg.out" 2>&1 \
+    || fail "Wine's registry did not take COM$1 -> $2" "$T/reg.out"
   wineserver -k 2>/dev/null || true
-  wineserver -w
+  wineserver -w || fail "the Wine server did not stop after mapping COM$1"
 }
 
 # The same load with each program, each against peers of its own.
